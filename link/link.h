@@ -1,0 +1,87 @@
+// The serial link: timed single-byte reads and writes under a time limit and the
+// operator's stop flag, and the packet layer above them. One Link exists per run;
+// tests make a fresh one with a scripted port and a fake clock.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "link/operator_panel.h"
+#include "link/port_provider.h"
+#include "link/serial_port.h"
+#include "link/tick_clock.h"
+#include "link/wire_format.h"
+
+namespace dorvane {
+
+class Link {
+ public:
+  // The link keeps references to all three; they must outlive it.
+  Link(OperatorPanel& panel, TickClock& clock, PortProvider& ports);
+
+  // --- Byte I/O -----------------------------------------------------------------
+
+  // Maps the operator's port choice to PortName, logs "Initialising port " and the
+  // name, and opens the port. Returns nullptr when it cannot be opened; throws
+  // OsError when it opened but could not be configured.
+  std::unique_ptr<SerialPort> OpenPort();
+
+  // Pumps events, then sets TimedOut once more than ActiveLimitMs have passed since
+  // StartTick. Never clears TimedOut.
+  void PollLink();
+
+  // Waits for one byte under LinkTimeoutMs and StopRequested. The result is a
+  // received byte only when neither TimedOut nor StopRequested is set on return; a
+  // byte that arrives in the attempt right after the limit passed is consumed and
+  // returned with TimedOut set.
+  std::uint8_t ReadByte();
+
+  // Writes one byte unless TimedOut or StopRequested is set first. While the port
+  // takes nothing (CTS held off, device gone) it keeps pumping events between
+  // attempts and gives up on the time limit or the stop flag, so a write never
+  // hangs the window. On return the byte was written, or TimedOut or
+  // StopRequested is set.
+  void WriteByte(std::uint8_t value);
+
+  // --- Packets ------------------------------------------------------------------
+
+  // Reads one packet into ReceivedPacket. It came whole with a sound header when
+  // TimedOut, StopRequested and HeaderCrcError are all clear on return. The first
+  // byte waits under the caller's LinkTimeoutMs; once it has come, LinkTimeoutMs
+  // becomes 1000 and stays so. A bad header leaves the payload unread on the line.
+  void ReceivePacket();
+
+  // Sends OutgoingPacket as it stands, each byte under LinkTimeoutMs, computing both
+  // CRCs afresh; a second call on an unchanged packet repeats the same bytes.
+  void SendPacket();
+
+  // Makes OutgoingPacket the empty packet whose type is `code`, and sends it.
+  void SendStatus(std::uint8_t code);
+
+  // --- State, for the whole run -------------------------------------------------
+
+  std::unique_ptr<SerialPort> PortHandle;
+  std::string PortName;
+  std::uint16_t LinkTimeoutMs = 0;  // 0: no limit
+  std::int32_t ActiveLimitMs = 0;
+  std::uint32_t StartTick = 0;
+  bool TimedOut = false;
+  bool StopRequested = false;
+
+  Packet ReceivedPacket;
+  Packet OutgoingPacket;
+  std::uint8_t CrcRegister = 0;
+
+  OperatorPanel& Panel() { return panel_; }
+
+ private:
+  OperatorPanel& panel_;
+  TickClock& clock_;
+  PortProvider& ports_;
+};
+
+// The limit for every byte after the first of a packet, and for the server's replies.
+inline constexpr std::uint16_t OneSecondMs = 1000;
+
+}  // namespace dorvane

@@ -1,0 +1,35 @@
+// What the service and the link need of the front end: the window in the desktop
+// program, standard output and the stop signals in the headless server, a recorder
+// in the tests. Every call happens on the one thread that serves.
+#pragma once
+
+#include <string>
+
+namespace dorvane {
+
+class OperatorPanel {
+ public:
+  virtual ~OperatorPanel() = default;
+
+  // Appends one line to the log, then runs PumpEvents. The text is 8-bit and is
+  // shown as given: no time stamp, no prefix.
+  virtual void LogLine(const std::string& text) = 0;
+  // Runs every pending event (clicks, repaints, close requests, stop signals) and
+  // returns without waiting for more. May set the link's StopRequested.
+  virtual void PumpEvents() = 0;
+  // Sets the window caption and the application's task-bar title to one text.
+  virtual void SetStatusCaption(const std::string& text) = 0;
+
+  virtual void SetProgressPosition(int percent) = 0;  // 0 to 100
+  virtual void SetProgressEnabled(bool enabled) = 0;
+  virtual void SetStartEnabled(bool enabled) = 0;
+  virtual void SetPortChoiceEnabled(bool enabled) = 0;
+  // The selected port, 0 to 3 ("Com1" to "Com4").
+  virtual int PortChoice() const = 0;
+  // Whether "Protect deleting" is checked; read afresh at each delete request.
+  virtual bool DeleteProtection() const = 0;
+  // Closes the main window, which ends the program once the Start handler returns.
+  virtual void CloseMainWindow() = 0;
+};
+
+}  // namespace dorvane

@@ -1,0 +1,25 @@
+// The error raised when the operating system refuses something that ends serving:
+// configuring the opened port, reading or writing a transfer file, a listing whose
+// directory search cannot start. The front end shows its text to the operator.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace dorvane {
+
+class OsError : public std::runtime_error {
+ public:
+  // "OS Error.  Code: %d.\n%s" with the code and the system's text for it, or
+  // "An OS function failed" when the code is 0.
+  explicit OsError(int code);
+  int Code() const { return code_; }
+
+ private:
+  int code_;
+};
+
+// The text of an OsError for `code`, also used where the error is only logged.
+std::string OsErrorText(int code);
+
+}  // namespace dorvane

@@ -1,0 +1,111 @@
+// The storage the C64 works on, behind one interface: the host directory tree in
+// platform/posix_volume, and later perhaps a disk image. The service never touches
+// the host file system except through a Volume.
+//
+// Names and paths from the C64 are 8-bit texts. "/" separates path components; a
+// leading "/" starts at the volume's root; ".." never climbs above the root; every
+// other byte (0x5C included) is an ordinary character of a name. Names match
+// without regard to case, and an entry may also be named by its alternate name.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace dorvane {
+
+// Entry attributes, with the bit values the listing and the searches test.
+inline constexpr std::uint32_t faReadOnly = 0x01;
+inline constexpr std::uint32_t faHidden = 0x02;
+inline constexpr std::uint32_t faSystem = 0x04;
+inline constexpr std::uint32_t faVolumeLabel = 0x08;
+inline constexpr std::uint32_t faDirectory = 0x10;
+inline constexpr std::uint32_t faArchive = 0x20;
+
+struct DirEntry {
+  std::string Name;           // the entry's own name, without a directory part
+  std::string AlternateName;  // 8.3 name for a name longer than 16 characters, else empty
+  std::uint64_t Size = 0;     // bytes; 0 for directories
+  std::uint32_t Attributes = 0;
+  // Where the volume finds this very entry again (the directory the search ran in
+  // plus the name). Opaque to the service; hand it back to OpenRead or Delete.
+  std::string Locator;
+};
+
+// One directory search. Yields "." and ".." first where they exist (never at the
+// root), then the matching entries in case-insensitive name order.
+class DirSearch {
+ public:
+  virtual ~DirSearch() = default;
+  // The next match; false when there are no more.
+  virtual bool Next(DirEntry& entry) = 0;
+};
+
+// A file opened for a load. Closed when destroyed.
+class ReadableFile {
+ public:
+  virtual ~ReadableFile() = default;
+  // Reads up to `count` bytes; returns how many were read, 0 at the end of the file.
+  // Throws OsError when the read fails.
+  virtual std::size_t Read(std::uint8_t* buffer, std::size_t count) = 0;
+};
+
+// A save in progress. The data goes to a temporary file beside the target, which
+// replaces the target only at Commit; until then the target is untouched.
+// Destroying an uncommitted PendingFile discards it.
+class PendingFile {
+ public:
+  virtual ~PendingFile() = default;
+  // Appends all `count` bytes; throws OsError on failure or a short write.
+  virtual void Write(const std::uint8_t* data, std::size_t count) = 0;
+  // Flushes and closes the temporary file and puts it in the target's place.
+  // Throws OsError when that fails; the temporary file is removed first.
+  virtual void Commit() = 0;
+  // Removes the temporary file; the target stays as it was. Safe to call twice.
+  virtual void Discard() noexcept = 0;
+};
+
+class Volume {
+ public:
+  virtual ~Volume() = default;
+
+  // Starts a search for `pattern`: an optional directory part, then a name that may
+  // hold "*" and "?" ("*.*" matches every name). Matches real and alternate names.
+  // Returns nullptr and sets `error` (an errno value) when the directory part does
+  // not lead to a readable directory inside the volume. A search that merely
+  // matches nothing is returned and yields nothing.
+  virtual std::unique_ptr<DirSearch> FindFirst(const std::string& pattern, int& error) = 0;
+
+  // Opens a file that a search found, for reading only. nullptr when it cannot.
+  virtual std::unique_ptr<ReadableFile> OpenRead(const DirEntry& entry) = 0;
+
+  // Prepares a save of `name` (optional directory part, then a literal name).
+  // nullptr when it cannot be saved: empty or wildcard name, a missing directory,
+  // a target that is a directory or a read-only file, or no room for the
+  // temporary file. An existing entry of the same name in another letter case is
+  // the one replaced.
+  virtual std::unique_ptr<PendingFile> CreateForSave(const std::string& name) = 0;
+
+  // Removes what a search found: an empty directory, or a file that is not
+  // read-only. False when the system refuses.
+  virtual bool Delete(const DirEntry& entry) = 0;
+
+  // Renames or moves `old_name` to `new_name` (both may have directory parts).
+  // False, touching neither, when the old one is missing, the new one exists,
+  // either is empty, or the system refuses.
+  virtual bool Rename(const std::string& old_name, const std::string& new_name) = 0;
+
+  // Makes `path` the current directory. An empty path is the root. False, changing
+  // nothing, when it leads to no directory inside the volume.
+  virtual bool ChangeDir(const std::string& path) = 0;
+
+  // Creates the last component of `path`; false when it exists, its parent is
+  // missing, or the path is empty.
+  virtual bool MakeDir(const std::string& path) = 0;
+
+  // The current directory for the operator's eyes (a host path).
+  virtual std::string CurrentDirDisplay() const = 0;
+};
+
+}  // namespace dorvane

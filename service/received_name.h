@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+
+#include "link/wire_format.h"
+
+namespace dorvane {
+
+// The name or command text a request packet carries, as host text of exactly
+// `Length` characters: both PETSCII letter ranges (0x41..0x5A and 0xC1..0xDA) become
+// ASCII lower case; every other byte passes unchanged. The payload CRC byte stored
+// after the name is not part of it, and no terminator is looked for.
+std::string ConvertReceivedName(const Packet& packet);
+
+// A log line or other short text: at most 255 characters.
+std::string ShortText(std::string text);
+
+}  // namespace dorvane

@@ -1,0 +1,189 @@
+#include "service/server.h"
+
+#include "service/captions.h"
+#include "service/received_name.h"
+
+namespace dorvane {
+
+Server::Server(Link& link, Volume& volume, OperatorPanel& panel)
+    : link_(link), volume_(volume), panel_(panel) {}
+
+void Server::StartServing() {
+  link_.StopRequested = false;
+  link_.PortHandle = link_.OpenPort();
+  if (!link_.PortHandle) {
+    panel_.LogLine("Can't initialize port " + link_.PortName);
+    return;
+  }
+  panel_.SetStartEnabled(false);
+  panel_.SetPortChoiceEnabled(false);
+
+  try {
+    do {
+      Step();
+    } while (!link_.StopRequested);
+  } catch (...) {
+    // The error ends serving; an unfinished save must not leave its temporary file.
+    AbandonTransfer();
+    throw;
+  }
+
+  AbandonTransfer();
+  panel_.SetStartEnabled(true);
+  panel_.LogLine(" terminated!");
+  panel_.CloseMainWindow();
+}
+
+void Server::Step() {
+  switch (State) {
+    case ssIdle:
+      return StepIdle();
+    case ssHeader:
+      return StepHeader();
+    case ssLoadRequest:
+      return StepLoadRequest();
+    case ssLoadOpen:
+      return StepLoadOpen();
+    case ssLoadWaitReply:
+      return StepLoadWaitReply();
+    case ssLoadSendBlock:
+      return StepLoadSendBlock();
+    case ssSaveRequest:
+      return StepSaveRequest();
+    case ssSaveOpen:
+      return StepSaveOpen();
+    case ssSaveReceive:
+      return StepSaveReceive();
+    case ssSaveAck:
+      return StepSaveAck();
+    case ssCommandRequest:
+      return StepCommandRequest();
+    case ssCommandExecute:
+      return StepCommandExecute();
+    case ssDirBuild:
+      return StepDirBuild();
+    case ssDirWaitReply:
+      return StepDirWaitReply();
+    case ssDirSendBlock:
+      return StepDirSendBlock();
+  }
+  State = ssIdle;  // not a state: start over with the next request
+}
+
+void Server::AbandonTransfer() noexcept {
+  TransferFile.reset();
+  if (PendingSave) {
+    PendingSave->Discard();
+    PendingSave.reset();
+  }
+}
+
+void Server::StepIdle() {
+  panel_.SetStatusCaption(CaptionWaiting);
+  panel_.LogLine("Waiting for command from C64...");
+  panel_.SetProgressPosition(0);
+  panel_.SetProgressEnabled(false);
+
+  link_.LinkTimeoutMs = 0;
+  AttentionByte = link_.ReadByte();
+  if (link_.StopRequested) return;
+  panel_.LogLine("Action");
+
+  link_.LinkTimeoutMs = OneSecondMs;
+  link_.WriteByte(AttentionEcho(AttentionByte));
+  if (AttentionByte == ptAttention && !link_.TimedOut) State = ssHeader;
+}
+
+void Server::StepHeader() {
+  link_.LinkTimeoutMs = OneSecondMs;
+  link_.ReceivePacket();
+  if (link_.StopRequested) return;
+  const Packet& packet = link_.ReceivedPacket;
+  if (packet.HeaderCrcError || link_.TimedOut) {
+    if (packet.HeaderCrcError) panel_.LogLine("Header CRC error!!");
+    if (link_.TimedOut) panel_.LogLine("TimeOut error");
+    State = ssIdle;
+    return;
+  }
+  const bool is_request =
+      packet.Type == ptLoad || packet.Type == ptSave || packet.Type == ptCommand;
+  if (is_request && packet.PayloadCrcError) {
+    // A damaged name could load, overwrite or delete the wrong file: the request is
+    // refused like one with a bad header, and the C64 starts over.
+    panel_.LogLine("Payload CRC error!!");
+    State = ssIdle;
+    return;
+  }
+  switch (packet.Type) {
+    case ptLoad:
+      State = ssLoadRequest;
+      break;
+    case ptSave:
+      State = ssSaveRequest;
+      break;
+    case ptCommand:
+      State = ssCommandRequest;
+      break;
+    default:
+      break;  // not a request: wait for one more packet under the same limit
+  }
+}
+
+void Server::StepLoadRequest() {
+  CurrentName = ConvertReceivedName(link_.ReceivedPacket);
+  State = CurrentName == "$" ? ssDirBuild : ssLoadOpen;
+}
+
+void Server::StepSaveRequest() {
+  CurrentName = ConvertReceivedName(link_.ReceivedPacket);
+  panel_.LogLine(ShortText("Getting file: " + CurrentName));
+  panel_.SetStatusCaption(CaptionGettingFile);
+  State = ssSaveOpen;
+}
+
+void Server::StepCommandRequest() {
+  CommandText = ConvertReceivedName(link_.ReceivedPacket);
+  CommandLetter = CommandText.empty() ? '\0' : CommandText[0];
+  if (CommandText.size() >= 2 && CommandText[1] == ':') {
+    State = ssCommandExecute;
+    return;
+  }
+  link_.SendStatus(stError);
+  State = ssIdle;
+}
+
+void Server::StepCommandExecute() {
+  std::string argument = CommandText.substr(2);
+  State = ssIdle;
+  switch (CommandLetter) {
+    case 'c':
+      if (argument.size() >= 2 && argument[1] == ':') {
+        panel_.SetStatusCaption(CaptionChangingDrive);
+        panel_.LogLine(ShortText("Changing disk drive to: " + argument));
+        CommandChangeDrive(std::move(argument));
+      } else {
+        panel_.SetStatusCaption(CaptionChangingDirectory);
+        panel_.LogLine(ShortText("Changing dir path to: " + argument));
+        CommandChangeDir(std::move(argument));
+      }
+      break;
+    case 's':
+      panel_.SetStatusCaption(CaptionDeleting);
+      panel_.LogLine(ShortText("Deleting file: " + argument));
+      CommandDelete(std::move(argument));
+      break;
+    case 'm':
+      panel_.SetStatusCaption(CaptionMakingDirectory);
+      panel_.LogLine(ShortText("Making directory: " + argument));
+      CommandMakeDir(std::move(argument));
+      break;
+    case 'r':
+      panel_.SetStatusCaption(CaptionRenaming);
+      CommandRename(std::move(argument));
+      break;
+    default:
+      break;  // a letter without a command gets no reply at all
+  }
+}
+
+}  // namespace dorvane

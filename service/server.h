@@ -1,0 +1,87 @@
+// The file server: one state machine that waits for a request from the C64, decodes
+// it and carries it out, one request at a time. It runs inside the Start handler of
+// the front end and talks to the C64 only through the Link and to storage only
+// through the Volume.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "link/link.h"
+#include "link/operator_panel.h"
+#include "platform/volume.h"
+#include "service/listing.h"
+#include "service/server_state.h"
+
+namespace dorvane {
+
+class Server {
+ public:
+  // Keeps references to all three; they must outlive the server.
+  Server(Link& link, Volume& volume, OperatorPanel& panel);
+
+  // The work of the Start button: opens the chosen port and serves until
+  // StopRequested is seen after a step, then enables Start, logs " terminated!" and
+  // closes the main window. Returns early, logging "Can't initialize port ", when
+  // the port cannot be opened. An error raised inside a step (OsError) leaves it
+  // uncaught; an unfinished save has been discarded by then.
+  void StartServing();
+
+  // One pass: the step of the current state.
+  void Step();
+
+  // Ends whatever transfer the loop leaves behind: closes a file being loaded and
+  // discards an unfinished save, so its target stays as it was.
+  void AbandonTransfer() noexcept;
+
+  // --- State, for the whole run -------------------------------------------------
+  ServerState State = ssIdle;
+  std::uint8_t AttentionByte = 0;
+  std::string CurrentName;  // the load, save or listing request's name
+  std::string CommandText;  // the converted disk command, then its argument
+  char CommandLetter = 0;   // the command's first character
+
+  // The one open transfer: a file being loaded, or a save being received.
+  std::unique_ptr<ReadableFile> TransferFile;
+  std::unique_ptr<PendingFile> PendingSave;
+  std::uint64_t TransferSize = 0;  // bytes, as the search found them
+  std::uint64_t SentCount = 0;     // bytes of the current load sent so far
+
+  Listing DirListing;
+
+ private:
+  // Request phase.
+  void StepIdle();
+  void StepHeader();
+  void StepLoadRequest();
+  void StepSaveRequest();
+  void StepCommandRequest();
+  void StepCommandExecute();
+
+  // Loads and saves.
+  void StepLoadOpen();
+  void StepLoadWaitReply();
+  void StepLoadSendBlock();
+  void StepSaveOpen();
+  void StepSaveReceive();
+  void StepSaveAck();
+
+  // The listing.
+  void StepDirBuild();
+  void StepDirWaitReply();
+  void StepDirSendBlock();
+
+  // Disk commands. Each sends exactly one status reply to the C64.
+  void CommandChangeDrive(std::string argument);
+  void CommandChangeDir(std::string argument);
+  void CommandDelete(std::string argument);
+  void CommandMakeDir(std::string argument);
+  void CommandRename(std::string argument);
+
+  Link& link_;
+  Volume& volume_;
+  OperatorPanel& panel_;
+};
+
+}  // namespace dorvane

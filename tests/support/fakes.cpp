@@ -1,0 +1,100 @@
+#include "tests/support/fakes.h"
+
+#include "link/crc8.h"
+#include "link/os_error.h"
+
+namespace dorvane::testing {
+
+void ScriptedPort::Feed(const std::vector<std::uint8_t>& bytes) {
+  for (std::uint8_t b : bytes) {
+    script_.push_back({pending_silence_, b});
+    pending_silence_ = 0;
+  }
+}
+
+void ScriptedPort::Silence(std::uint32_t ms) { pending_silence_ += ms; }
+
+bool ScriptedPort::ReadAttempt(std::uint8_t& byte) {
+  ++read_attempts;
+  if (script_.empty()) {
+    clock_.Advance(AttemptMs);
+    if (on_drained) on_drained();
+    return false;
+  }
+  Item& head = script_.front();
+  if (head.silence_ms > 0) {
+    const std::uint32_t step = head.silence_ms < AttemptMs ? head.silence_ms : AttemptMs;
+    head.silence_ms -= step;
+    clock_.Advance(AttemptMs);
+    return false;
+  }
+  byte = head.byte;
+  script_.pop_front();
+  return true;
+}
+
+bool ScriptedPort::WriteAttempt(std::uint8_t byte) {
+  ++write_attempts;
+  if (refuse_writes != 0) {
+    if (refuse_writes > 0) --refuse_writes;
+    clock_.Advance(AttemptMs);
+    return false;
+  }
+  written.push_back(byte);
+  if (on_written) on_written(byte);
+  return true;
+}
+
+std::size_t ScriptedPort::Pending() const { return script_.size(); }
+
+std::string FakePortProvider::PortNameFor(int choice) { return "COM" + std::to_string(choice + 1); }
+
+std::unique_ptr<SerialPort> FakePortProvider::Open(const std::string& name) {
+  opened.push_back(name);
+  if (throw_on_configure) throw OsError(25);  // ENOTTY
+  return std::move(port);
+}
+
+void RecordingPanel::LogLine(const std::string& text) {
+  log.push_back(text);
+  PumpEvents();
+}
+
+void RecordingPanel::PumpEvents() {
+  ++pump_count;
+  if (on_pump) on_pump();
+}
+
+std::vector<std::uint8_t> PacketBytes(std::uint8_t type, const std::vector<std::uint8_t>& payload) {
+  std::vector<std::uint8_t> bytes;
+  const auto length = static_cast<std::uint8_t>(payload.size());
+  const std::uint8_t header[2] = {type, length};
+  bytes.push_back(type);
+  bytes.push_back(length);
+  bytes.push_back(Crc8Of(header, 2));
+  if (!payload.empty()) {
+    bytes.insert(bytes.end(), payload.begin(), payload.end());
+    bytes.push_back(Crc8Of(payload.data(), payload.size()));
+  }
+  return bytes;
+}
+
+std::vector<std::uint8_t> PacketBytes(std::uint8_t type, const std::string& payload) {
+  return PacketBytes(type, std::vector<std::uint8_t>(payload.begin(), payload.end()));
+}
+
+std::vector<std::uint8_t> StatusBytes(std::uint8_t code) {
+  return PacketBytes(code, std::string());
+}
+
+LinkRig::LinkRig() : link(panel, clock, ports) {
+  auto scripted = std::make_unique<ScriptedPort>(clock);
+  port = scripted.get();
+  link.PortHandle = std::move(scripted);
+}
+
+void LinkRig::StopWhenDrained() {
+  port->on_drained = [this] { link.StopRequested = true; };
+}
+
+}  // namespace dorvane::testing

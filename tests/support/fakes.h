@@ -1,0 +1,123 @@
+// Scripted stand-ins for the port, the clock, the port provider and the front end,
+// so that every path of the link and the server runs without a device or a display.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "link/link.h"
+#include "link/operator_panel.h"
+#include "link/port_provider.h"
+#include "link/serial_port.h"
+#include "link/tick_clock.h"
+
+namespace dorvane::testing {
+
+class FakeClock : public TickClock {
+ public:
+  explicit FakeClock(std::uint32_t start = 0) : now(start) {}
+  std::uint32_t GetTickCount() override { return now; }
+  void Advance(std::uint32_t ms) { now += ms; }
+  std::uint32_t now;
+};
+
+// Each empty attempt costs AttemptMs of fake time, as a real port's attempt does.
+class ScriptedPort : public SerialPort {
+ public:
+  static constexpr std::uint32_t AttemptMs = 2;
+
+  explicit ScriptedPort(FakeClock& clock) : clock_(clock) {}
+
+  // Bytes the C64 sends, available at once (after any silence scripted before them).
+  void Feed(const std::vector<std::uint8_t>& bytes);
+  // Silence of `ms` before the next fed byte becomes available.
+  void Silence(std::uint32_t ms);
+
+  bool ReadAttempt(std::uint8_t& byte) override;
+  bool WriteAttempt(std::uint8_t byte) override;
+
+  // Bytes still waiting on the line.
+  std::size_t Pending() const;
+
+  std::vector<std::uint8_t> written;
+  int read_attempts = 0;
+  int write_attempts = 0;
+  // The next this many write attempts take nothing (CTS held off); negative: forever.
+  int refuse_writes = 0;
+  // Called at a read attempt that finds nothing scripted any more.
+  std::function<void()> on_drained;
+  // Called after every byte the port takes, with that byte.
+  std::function<void(std::uint8_t)> on_written;
+
+ private:
+  struct Item {
+    std::uint32_t silence_ms;
+    std::uint8_t byte;
+  };
+  FakeClock& clock_;
+  std::deque<Item> script_;
+  std::uint32_t pending_silence_ = 0;
+};
+
+// Hands out one prepared port, or refuses to open.
+class FakePortProvider : public PortProvider {
+ public:
+  std::string PortNameFor(int choice) override;
+  std::unique_ptr<SerialPort> Open(const std::string& name) override;
+
+  std::unique_ptr<SerialPort> port;  // nullptr: the open fails
+  std::vector<std::string> opened;   // names asked for
+  bool throw_on_configure = false;   // opened, then configuring fails
+};
+
+// Records everything the server shows, and lets tests play the operator.
+class RecordingPanel : public OperatorPanel {
+ public:
+  void LogLine(const std::string& text) override;
+  void PumpEvents() override;
+  void SetStatusCaption(const std::string& text) override { captions.push_back(text); }
+  void SetProgressPosition(int percent) override { progress.push_back(percent); }
+  void SetProgressEnabled(bool enabled) override { progress_enabled = enabled; }
+  void SetStartEnabled(bool enabled) override { start_enabled = enabled; }
+  void SetPortChoiceEnabled(bool enabled) override { port_choice_enabled = enabled; }
+  int PortChoice() const override { return port_choice; }
+  bool DeleteProtection() const override { return delete_protection; }
+  void CloseMainWindow() override { ++close_count; }
+
+  std::vector<std::string> log;
+  std::vector<std::string> captions;
+  std::vector<int> progress;
+  bool progress_enabled = false;
+  bool start_enabled = true;
+  bool port_choice_enabled = true;
+  int port_choice = 0;
+  bool delete_protection = true;
+  int close_count = 0;
+  int pump_count = 0;
+  std::function<void()> on_pump;  // runs inside PumpEvents, as a click would
+};
+
+// Packet bytes as the C64 puts them on the line.
+std::vector<std::uint8_t> PacketBytes(std::uint8_t type, const std::vector<std::uint8_t>& payload);
+std::vector<std::uint8_t> PacketBytes(std::uint8_t type, const std::string& payload);
+std::vector<std::uint8_t> StatusBytes(std::uint8_t code);
+
+// A link wired to a scripted port and a fake clock, as most tests want it.
+struct LinkRig {
+  LinkRig();
+  FakeClock clock;
+  RecordingPanel panel;
+  FakePortProvider ports;
+  Link link;
+  ScriptedPort* port;  // owned by link.PortHandle
+  // Stop the link once the script has run out, so a server loop ends by itself.
+  void StopWhenDrained();
+  // Let the server's own OpenPort take the scripted port, for StartServing tests.
+  void HandPortToProvider() { ports.port = std::move(link.PortHandle); }
+};
+
+}  // namespace dorvane::testing
