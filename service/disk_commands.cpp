@@ -1,12 +1,115 @@
-// Placeholder until the disk commands are built: each is refused with its error code.
+// The five disk commands the C64 sends: change drive, change directory, delete, make
+// directory and rename. Each works only through the Volume, logs what went wrong
+// (log line first, then the reply) and answers the C64 with exactly one status.
+//
+// Paths keep "/" as their separator all the way down: on this host "\" is an
+// ordinary name character, so it is never produced from "/" nor read as one.
+#include <string>
+
+#include "service/received_name.h"
 #include "service/server.h"
 
 namespace dorvane {
+namespace {
 
-void Server::CommandChangeDrive(std::string) { link_.SendStatus(stError); }
-void Server::CommandChangeDir(std::string) { link_.SendStatus(stError); }
-void Server::CommandDelete(std::string) { link_.SendStatus(stDeleteError); }
-void Server::CommandMakeDir(std::string) { link_.SendStatus(stError); }
-void Server::CommandRename(std::string) { link_.SendStatus(stRenameError); }
+// A name holding a 0x00 byte would be cut short by the operating system and then
+// name another entry than the C64 meant, so such a name never reaches the volume.
+bool HoldsNul(const std::string& text) { return text.find('\0') != std::string::npos; }
+
+bool IsDriveLetter(char c) { return c >= 'A' && c <= 'Z'; }
+
+char UpperCase(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+}  // namespace
+
+void Server::CommandChangeDrive(std::string argument) {
+  // The caller guarantees at least "x:". This host has one tree and no drives: every
+  // letter names the served root, and what follows the colon is a path from there.
+  argument[0] = UpperCase(argument[0]);
+  if (!IsDriveLetter(argument[0]) || HoldsNul(argument)) {
+    // Unanswered, the C64 would hang waiting for a reply; it gets a plain refusal.
+    link_.SendStatus(stError);
+    return;
+  }
+  const std::string rest = argument.substr(2);
+  const std::string path = !rest.empty() && rest[0] == '/' ? rest : "/" + rest;
+  link_.SendStatus(volume_.ChangeDir(path) ? stOk : stError);
+}
+
+void Server::CommandChangeDir(std::string argument) {
+  // An empty argument means the root, as it does on a drive.
+  const std::string path = argument.empty() ? "/" : argument;
+  if (!HoldsNul(path) && volume_.ChangeDir(path)) {
+    link_.SendStatus(stOk);
+    return;
+  }
+  panel_.LogLine(ShortText("Error changing dir to: " + path));
+  link_.SendStatus(stError);
+}
+
+void Server::CommandDelete(std::string argument) {
+  // Read at each request: the operator may flip the switch while the server runs.
+  if (panel_.DeleteProtection()) {
+    panel_.LogLine("Can't delete! Protected deleting!!!");
+    link_.SendStatus(stDeleteError);
+    return;
+  }
+
+  DirEntry entry;
+  bool found = false;
+  if (!argument.empty() && !HoldsNul(argument)) {
+    int error = 0;
+    // The search closes when it goes out of scope, on every path.
+    std::unique_ptr<DirSearch> search = volume_.FindFirst(argument, error);
+    if (search) {
+      found = search->Next(entry);
+      // Below the root a search yields ".." early; only a first match of that name is
+      // passed over, so "s:*" in a subdirectory does not aim at the parent.
+      if (found && entry.Name == "..") found = search->Next(entry);
+    }
+  }
+  if (!found) {
+    panel_.LogLine("File/dir not found...");
+    link_.SendStatus(stDeleteError);
+    return;
+  }
+
+  // "." and ".." stand for the directory being searched and its parent, never for an
+  // entry the C64 could mean to delete: refused the way the system refuses them.
+  const bool removable = entry.Name != "." && entry.Name != "..";
+  if (removable && volume_.Delete(entry)) {
+    link_.SendStatus(stOk);
+    return;
+  }
+  panel_.LogLine(ShortText("Delete error: " + entry.Name));
+  link_.SendStatus(stDeleteError);
+}
+
+void Server::CommandMakeDir(std::string argument) {
+  const bool made = !argument.empty() && !HoldsNul(argument) && volume_.MakeDir(argument);
+  link_.SendStatus(made ? stOk : stError);
+}
+
+void Server::CommandRename(std::string argument) {
+  // The argument reads "new=old"; the first "=" splits it, so any further "=" belongs
+  // to the old name.
+  const std::size_t equals = argument.find('=');
+  if (equals == std::string::npos) {
+    link_.SendStatus(stRenameError);
+    return;
+  }
+  const std::string new_name = argument.substr(0, equals);
+  const std::string old_name = argument.substr(equals + 1);
+
+  // Logged before the attempt, so the log has it whether the rename works or not.
+  panel_.LogLine(ShortText("Renaming file " + old_name + " to " + new_name));
+  const bool usable = !new_name.empty() && !old_name.empty() && !HoldsNul(argument);
+  if (usable && volume_.Rename(old_name, new_name)) {
+    link_.SendStatus(stOk);
+    return;
+  }
+  panel_.LogLine("Rename Error!");
+  link_.SendStatus(stRenameError);
+}
 
 }  // namespace dorvane

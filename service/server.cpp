@@ -153,7 +153,9 @@ void Server::StepCommandRequest() {
 }
 
 void Server::StepCommandExecute() {
-  std::string argument = CommandText.substr(2);
+  // What stays of the command text after the letter and the colon is the argument.
+  CommandText.erase(0, 2);
+  std::string argument = CommandText;
   State = ssIdle;
   switch (CommandLetter) {
     case 'c':
