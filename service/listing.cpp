@@ -1,22 +1,192 @@
-// Placeholder until the listing is built.
+// The directory listing: built whole into one fixed image before the first byte
+// travels, then sent like a file, 255 bytes per packet, each fetched by the C64's stOk.
 #include "service/listing.h"
 
+#include "link/os_error.h"
+#include "service/captions.h"
 #include "service/server.h"
 
 namespace dorvane {
+namespace {
 
-std::string UppercaseListingName(const std::string& name) { return name; }
-std::uint64_t BlockCount(std::uint64_t size) { return size; }
-void Listing::BuildListing(Volume&) {}
-void Listing::AppendListingByte(std::uint8_t) {}
-std::uint64_t Listing::AppendEntryLine(const DirEntry&) { return 0; }
-int Listing::NextListingChunk(Packet&) { return 0; }
+constexpr std::size_t MaxListedName = 16;  // longer names show their alternate name
+constexpr std::size_t MaxAlternateName = 14;
+constexpr std::size_t EntryTextLength = 27;  // between the line number and the 0x00
+
+// Decimal digits of a line number, 1 to 5.
+int DigitCount(std::uint16_t line) {
+  int digits = 1;
+  while (line >= 10) {
+    line /= 10;
+    ++digits;
+  }
+  return digits;
+}
+
+// The entry text is measured as if the line number and one space stood before it,
+// so that quotes and types line up on the C64's screen whatever the number's width.
+class EntryText {
+ public:
+  explicit EntryText(int number_width) : lead_(static_cast<std::size_t>(number_width) + 1) {}
+
+  void Append(char c) { text_[length_++] = c; }
+  void Append(const std::string& s) {
+    for (char c : s) Append(c);
+  }
+  void PadMeasuredTo(std::size_t column) {
+    while (length_ + lead_ < column) Append(' ');
+  }
+  void PadTo(std::size_t length) {
+    while (length_ < length) Append(' ');
+  }
+  void ReplaceLast(char c) { text_[length_ - 1] = c; }
+
+  const char* Data() const { return text_; }
+  std::size_t Length() const { return length_; }
+
+ private:
+  // Longest possible text: 3 lead spaces, 16 + 2 quoted, "DIR<", padding to 27.
+  char text_[EntryTextLength + 8] = {};
+  std::size_t length_ = 0;
+  std::size_t lead_;
+};
+
+}  // namespace
+
+std::string UppercaseListingName(const std::string& name) {
+  std::string upper = name;
+  for (char& c : upper) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c & ~0x20);
+  }
+  return upper;
+}
+
+std::uint64_t BlockCount(std::uint64_t size) { return size / 254 + (size % 254 != 0 ? 1 : 0); }
+
+void Listing::AppendListingByte(std::uint8_t b) { ListingImage[ListingPos++] = b; }
+
+std::uint64_t Listing::AppendEntryLine(const DirEntry& entry) {
+  const std::uint64_t blocks = BlockCount(entry.Size);
+  const auto line = static_cast<std::uint16_t>(blocks & 0xFFFF);
+
+  const std::string& shown = entry.Name.size() > MaxListedName
+                                 ? entry.AlternateName.substr(0, MaxAlternateName)
+                                 : entry.Name;
+  EntryText text(DigitCount(line));
+  text.PadMeasuredTo(5);
+  text.Append('"');
+  text.Append(UppercaseListingName(shown));
+  text.Append('"');
+  text.PadMeasuredTo(24);
+  // A count the line number cannot hold is marked, in the last place before the type.
+  if (blocks > 0xFFFF) text.ReplaceLast('!');
+  text.Append((entry.Attributes & faDirectory) != 0 ? "DIR" : "PRG");
+  if ((entry.Attributes & faReadOnly) != 0) text.Append('<');
+  text.PadTo(EntryTextLength);
+
+  AppendListingByte(0x01);
+  AppendListingByte(0x01);
+  AppendListingByte(static_cast<std::uint8_t>(line & 0xFF));
+  AppendListingByte(static_cast<std::uint8_t>(line >> 8));
+  for (std::size_t i = 0; i < text.Length(); ++i) {
+    AppendListingByte(static_cast<std::uint8_t>(text.Data()[i]));
+  }
+  AppendListingByte(0x00);
+  return blocks;
+}
+
+void Listing::BuildListing(Volume& volume) {
+  ListingPos = 0;
+  for (std::uint8_t b : DirHeader) AppendListingByte(b);
+
+  int error = 0;
+  std::unique_ptr<DirSearch> search = volume.FindFirst("*.*", error);
+  if (!search) throw OsError(error);
+
+  // Only "." is left out: the served root has none, and its first entry is real.
+  // The image's positions are 16-bit, so the listing stops at the most that fit.
+  std::uint64_t total_blocks = 0;
+  int listed = 0;
+  DirEntry entry;
+  while (listed < MaxListedEntries && search->Next(entry)) {
+    if (entry.Name == ".") continue;
+    total_blocks += AppendEntryLine(entry);
+    ++listed;
+  }
+  search.reset();
+
+  AppendListingByte(0x01);
+  AppendListingByte(0x01);
+  AppendListingByte(static_cast<std::uint8_t>(total_blocks & 0xFF));
+  AppendListingByte(static_cast<std::uint8_t>((total_blocks >> 8) & 0xFF));
+  for (std::uint8_t b : DirTrailer) AppendListingByte(b);
+
+  ListingLength = ListingPos;
+  ListingPos = 0;
+}
+
+int Listing::NextListingChunk(Packet& packet) {
+  int count = 0;
+  while (ListingPos < ListingLength && count < MaxPayloadLength) {
+    packet.Payload[static_cast<std::size_t>(count)] = ListingImage[ListingPos];
+    ++ListingPos;
+    ++count;
+  }
+  return count;
+}
 
 void Server::StepDirBuild() {
-  link_.SendStatus(stOpenError);
-  State = ssIdle;
+  panel_.SetStatusCaption(CaptionSendingDirectory);
+  panel_.LogLine("Sending file:" + CurrentName);
+  DirListing.BuildListing(volume_);
+  // Sent under the one-second limit the request's receipt left in force.
+  link_.SendStatus(stOk);
+  if (link_.TimedOut) panel_.LogLine("Timeout Error");
+  State = ssDirWaitReply;
 }
-void Server::StepDirWaitReply() { State = ssIdle; }
-void Server::StepDirSendBlock() { State = ssIdle; }
+
+void Server::StepDirWaitReply() {
+  link_.LinkTimeoutMs = 0;
+  link_.ReceivePacket();
+  if (link_.StopRequested) return;
+  const Packet& reply = link_.ReceivedPacket;
+
+  // The C64 starting a new request ends the listing whatever else is wrong with it.
+  if (reply.Type == ptAttention) State = ssIdle;
+  if (reply.HeaderCrcError || link_.TimedOut) {
+    link_.LinkTimeoutMs = OneSecondMs;
+    link_.SendStatus(stRepeat);
+    return;
+  }
+  switch (reply.Type) {
+    case stOk:
+      State = ssDirSendBlock;
+      break;
+    case stEndOfFile:
+    case stAbort:
+      State = ssIdle;
+      break;
+    case stRepeat:
+      link_.SendPacket();  // a plain copy of the image's bytes: nothing to rebuild
+      break;
+    default:
+      break;
+  }
+}
+
+void Server::StepDirSendBlock() {
+  link_.LinkTimeoutMs = OneSecondMs;
+  Packet& block = link_.OutgoingPacket;
+  const int count = DirListing.NextListingChunk(block);
+  block.Length = static_cast<std::uint8_t>(count);
+  if (count == 0) {
+    link_.SendStatus(stEndOfFile);
+    State = ssIdle;
+    return;
+  }
+  block.Type = ptData;
+  link_.SendPacket();
+  State = ssDirWaitReply;
+}
 
 }  // namespace dorvane

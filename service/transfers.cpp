@@ -1,19 +1,187 @@
-// Placeholder until loads and saves are built: every request is refused cleanly.
+// Loads and saves: whole files moved in stop-and-wait blocks of at most 255 bytes.
+// In a load the C64 fetches every block with its stOk; in a save the server answers
+// every written block with stOk. A save lands in a temporary file that replaces the
+// target only when the C64 ends it with stEndOfFile, so an aborted save never costs
+// the C64 user the file that was there before.
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+#include "service/captions.h"
 #include "service/server.h"
 
 namespace dorvane {
+namespace {
+
+// Entries a load passes over: only a plain, visible file is sent.
+constexpr std::uint32_t NotLoadable = faHidden | faSystem | faVolumeLabel | faDirectory;
+
+// A name holding 0x00 would be cut at it by the host's file calls and so name a
+// different file than the C64 asked for.
+bool HoldsNul(const std::string& name) { return name.find('\0') != std::string::npos; }
+
+// The share of the file sent so far, in whole percent, a half going to the even
+// neighbour. A file that grew after the search would pass 100: the bar stops there.
+int LoadProgress(std::uint64_t sent, std::uint64_t size) {
+  if (size == 0) return 100;  // it was empty at the search, yet yielded bytes
+  const double percent = static_cast<double>(sent) / static_cast<double>(size) * 100.0;
+  return static_cast<int>(std::min(std::nearbyint(percent), 100.0));
+}
+
+}  // namespace
 
 void Server::StepLoadOpen() {
-  link_.SendStatus(stOpenError);
-  State = ssIdle;
+  panel_.SetStatusCaption(CaptionSendingFile);
+  TransferFile.reset();
+
+  DirEntry entry;
+  bool found = false;
+  if (!HoldsNul(CurrentName)) {
+    int error = 0;
+    if (std::unique_ptr<DirSearch> search = volume_.FindFirst(CurrentName, error)) {
+      while (search->Next(entry)) {
+        if ((entry.Attributes & NotLoadable) == 0) {
+          found = true;
+          break;
+        }
+      }
+    }
+  }
+  if (found) {
+    CurrentName = entry.Name;
+    TransferSize = entry.Size;
+  }
+
+  panel_.SetProgressPosition(0);
+  panel_.SetProgressEnabled(true);
+  SentCount = 0;
+  panel_.LogLine("Sending file:" + CurrentName);
+
+  if (found) TransferFile = volume_.OpenRead(entry);
+  if (!found || !TransferFile) {
+    link_.SendStatus(stOpenError);
+    State = ssIdle;
+    return;
+  }
+  link_.SendStatus(stOk);
+  if (link_.TimedOut) panel_.LogLine("Timeout Error");
+  State = ssLoadWaitReply;
 }
-void Server::StepLoadWaitReply() { State = ssIdle; }
-void Server::StepLoadSendBlock() { State = ssIdle; }
+
+void Server::StepLoadWaitReply() {
+  link_.LinkTimeoutMs = 0;
+  link_.ReceivePacket();
+  if (link_.StopRequested) return;
+  const Packet& reply = link_.ReceivedPacket;
+
+  // The C64 starting a new request ends the load whatever else is wrong with it.
+  if (reply.Type == ptAttention) {
+    TransferFile.reset();
+    State = ssIdle;
+  }
+  if (reply.HeaderCrcError || link_.TimedOut) {
+    link_.LinkTimeoutMs = OneSecondMs;
+    link_.SendStatus(stRepeat);
+    return;
+  }
+  switch (reply.Type) {
+    case stOk:
+      State = ssLoadSendBlock;
+      break;
+    case stRepeat:
+      link_.SendPacket();
+      break;
+    case stAbort:
+      TransferFile.reset();
+      State = ssIdle;
+      break;
+    default:
+      break;
+  }
+}
+
+void Server::StepLoadSendBlock() {
+  link_.LinkTimeoutMs = OneSecondMs;
+  Packet& block = link_.OutgoingPacket;
+  const std::size_t count =
+      TransferFile ? TransferFile->Read(block.Payload.data(), MaxPayloadLength) : 0;
+  block.Length = static_cast<std::uint8_t>(count);
+
+  if (count == 0) {
+    link_.SendStatus(stEndOfFile);
+    TransferFile.reset();
+    State = ssIdle;
+    return;
+  }
+  block.Type = ptData;
+  link_.SendPacket();
+  // A block that timed out is not logged: the C64's reply asks for it again.
+  SentCount += count;
+  panel_.SetProgressPosition(LoadProgress(SentCount, TransferSize));
+  State = ssLoadWaitReply;
+}
+
 void Server::StepSaveOpen() {
-  link_.SendStatus(stOpenError);
-  State = ssIdle;
+  PendingSave.reset();
+  if (!HoldsNul(CurrentName)) PendingSave = volume_.CreateForSave(CurrentName);
+  if (!PendingSave) {
+    link_.SendStatus(stOpenError);
+    State = ssIdle;
+    return;
+  }
+  link_.SendStatus(stOk);
+  if (link_.TimedOut) panel_.LogLine("Timeout Error");
+  State = ssSaveReceive;
 }
-void Server::StepSaveReceive() { State = ssIdle; }
-void Server::StepSaveAck() { State = ssIdle; }
+
+void Server::StepSaveReceive() {
+  if (!PendingSave) {  // no save under way: nothing to receive into
+    State = ssIdle;
+    return;
+  }
+  link_.LinkTimeoutMs = 0;
+  link_.ReceivePacket();
+  if (link_.StopRequested) return;
+  const Packet& packet = link_.ReceivedPacket;
+
+  if (packet.Type == ptAttention) {
+    AbandonTransfer();
+    State = ssIdle;
+  }
+  // A damaged block is refused like a damaged header: writing it would put
+  // corrupted bytes into the file while the C64 believes it saved them.
+  const bool damaged_data = packet.Type == ptData && packet.PayloadCrcError;
+  if (packet.HeaderCrcError || link_.TimedOut || damaged_data) {
+    link_.SendStatus(stRepeat);
+    panel_.LogLine("Bad Received Packet");
+    return;
+  }
+  switch (packet.Type) {
+    case ptData:
+      if (packet.Length > 0) PendingSave->Write(packet.Payload.data(), packet.Length);
+      State = ssSaveAck;
+      break;
+    case stEndOfFile:
+      PendingSave->Commit();
+      PendingSave.reset();
+      State = ssIdle;
+      break;
+    case stRepeat:
+      panel_.LogLine("Repeat last status packet");
+      link_.SendPacket();
+      break;
+    case stAbort:
+      AbandonTransfer();
+      State = ssIdle;
+      break;
+    default:
+      break;
+  }
+}
+
+void Server::StepSaveAck() {
+  link_.SendStatus(stOk);
+  State = ssSaveReceive;
+}
 
 }  // namespace dorvane
