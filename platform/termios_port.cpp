@@ -1,0 +1,178 @@
+#include "platform/termios_port.h"
+
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
+
+#include "link/os_error.h"
+
+namespace dorvane {
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+// A pseudo-terminal has no modem lines and no UART, and refuses those requests
+// with one of these; a real adapter that lacks a feature answers the same way.
+bool IsUnsupportedByDevice(int code) { return code == ENOTTY || code == EINVAL || code == EIO; }
+
+// Closes the half-configured port and raises the failure for the operator.
+[[noreturn]] void CloseAndThrow(int fd, int code) {
+  ::close(fd);
+  throw OsError(code);
+}
+
+// Raw 115200 8N1, receiver on, modem status ignored for open and read, and output
+// held back while the peer drops CTS.
+void MakeLinkTermios(termios& tio) {
+  ::cfmakeraw(&tio);
+  ::cfsetispeed(&tio, B115200);
+  ::cfsetospeed(&tio, B115200);
+  tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB);
+  tio.c_cflag |= CS8 | CLOCAL | CREAD | CRTSCTS;
+  // The descriptor is non-blocking; these only matter to a later blocking user.
+  tio.c_cc[VMIN] = 1;
+  tio.c_cc[VTIME] = 0;
+}
+
+// Waits for `events` on `fd` until `deadline`. True when poll reports any of
+// `events` (a hang-up or error is not a success: the caller's next call fails).
+bool WaitFor(int fd, short events, SteadyClock::time_point deadline) {
+  const auto left = deadline - SteadyClock::now();
+  if (left <= SteadyClock::duration::zero()) return false;
+  const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+  const timespec timeout{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+  pollfd p{fd, events, 0};
+  const int ready = ::ppoll(&p, 1, &timeout, nullptr);
+  return ready > 0 && (p.revents & events) != 0;
+}
+
+// An attempt that got nothing still lasts until its deadline, so that a link
+// waiting on a hung-up or failing device polls at its normal pace instead of
+// spinning.
+void SleepUntil(SteadyClock::time_point deadline) {
+  for (;;) {
+    const auto left = deadline - SteadyClock::now();
+    if (left <= SteadyClock::duration::zero()) return;
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+    const timespec pause{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+    ::nanosleep(&pause, nullptr);  // an interruption just goes round again
+  }
+}
+
+}  // namespace
+
+std::unique_ptr<TermiosPort> TermiosPort::Open(const std::string& path) {
+  // 1. Open read/write, never as our controlling terminal, without waiting for
+  //    carrier, and not inherited by programs we might start.
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+
+  // 2. Only a terminal device can carry the link.
+  if (!::isatty(fd)) CloseAndThrow(fd, ENOTTY);
+
+  // 3. Advisory lock first: root passes TIOCEXCL, so this is what refuses a second
+  //    holder, and a port held elsewhere is left untouched.
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int code = errno;
+    if (code == EWOULDBLOCK) {
+      ::close(fd);
+      return nullptr;
+    }
+    CloseAndThrow(fd, code);
+  }
+
+  // 4. Exclusive mode: further opens by ordinary users fail with EBUSY.
+  if (::ioctl(fd, TIOCEXCL) != 0) CloseAndThrow(fd, errno);
+
+  // 5. Keep the settings we found, to put them back when the port closes.
+  termios saved{};
+  if (::tcgetattr(fd, &saved) != 0) CloseAndThrow(fd, errno);
+
+  // 6. The link's line settings; tcsetattr succeeds if any of them took, so read
+  //    them back and insist on the speed and the character size.
+  termios tio = saved;
+  MakeLinkTermios(tio);
+  if (::tcsetattr(fd, TCSANOW, &tio) != 0) CloseAndThrow(fd, errno);
+  termios applied{};
+  if (::tcgetattr(fd, &applied) != 0) CloseAndThrow(fd, errno);
+  if (::cfgetospeed(&applied) != B115200 || (applied.c_cflag & CSIZE) != CS8) {
+    ::tcsetattr(fd, TCSANOW, &saved);
+    CloseAndThrow(fd, EINVAL);
+  }
+
+  // 7. RTS on, DTR off; a pseudo-terminal has no modem lines.
+  const int rts = TIOCM_RTS;
+  if (::ioctl(fd, TIOCMBIS, &rts) != 0 && !IsUnsupportedByDevice(errno)) {
+    const int code = errno;
+    ::tcsetattr(fd, TCSANOW, &saved);
+    CloseAndThrow(fd, code);
+  }
+  const int dtr = TIOCM_DTR;
+  if (::ioctl(fd, TIOCMBIC, &dtr) != 0 && !IsUnsupportedByDevice(errno)) {
+    const int code = errno;
+    ::tcsetattr(fd, TCSANOW, &saved);
+    CloseAndThrow(fd, code);
+  }
+
+  // 8. Low latency where the driver has it: USB adapters otherwise hold each
+  //    reply back up to 16 ms, which a stop-and-wait link feels on every block.
+  serial_struct serial{};
+  if (::ioctl(fd, TIOCGSERIAL, &serial) == 0) {
+    serial.flags |= ASYNC_LOW_LATENCY;
+    if (::ioctl(fd, TIOCSSERIAL, &serial) != 0 && !IsUnsupportedByDevice(errno)) {
+      const int code = errno;
+      ::tcsetattr(fd, TCSANOW, &saved);
+      CloseAndThrow(fd, code);
+    }
+  } else if (!IsUnsupportedByDevice(errno)) {
+    const int code = errno;
+    ::tcsetattr(fd, TCSANOW, &saved);
+    CloseAndThrow(fd, code);
+  }
+
+  // Bytes already waiting in the driver are kept: the first read takes them.
+  return std::unique_ptr<TermiosPort>(new TermiosPort(fd, saved));
+}
+
+std::unique_ptr<TermiosPort> TermiosPort::Adopt(int fd) {
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0) CloseAndThrow(fd, errno);
+  if (::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) CloseAndThrow(fd, errno);
+  return std::unique_ptr<TermiosPort>(new TermiosPort(fd, std::nullopt));
+}
+
+TermiosPort::~TermiosPort() {
+  // TCSANOW: draining first could wait for ever while the peer holds CTS off.
+  if (saved_) ::tcsetattr(fd_, TCSANOW, &*saved_);
+  ::close(fd_);
+}
+
+bool TermiosPort::ReadAttempt(std::uint8_t& byte) {
+  const auto deadline = SteadyClock::now() + AttemptTime;
+  // A byte already waiting costs one system call.
+  ssize_t got = ::read(fd_, &byte, 1);
+  if (got < 0 && errno == EAGAIN && WaitFor(fd_, POLLIN, deadline)) got = ::read(fd_, &byte, 1);
+  if (got == 1) return true;
+  // Nothing, an interruption, a line error or a hang-up (read gives 0, or EIO on a
+  // pseudo-terminal whose other side is closed): no byte, at the normal pace.
+  SleepUntil(deadline);
+  return false;
+}
+
+bool TermiosPort::WriteAttempt(std::uint8_t byte) {
+  const auto deadline = SteadyClock::now() + AttemptTime;
+  ssize_t put = ::write(fd_, &byte, 1);
+  if (put < 0 && errno == EAGAIN && WaitFor(fd_, POLLOUT, deadline)) put = ::write(fd_, &byte, 1);
+  if (put == 1) return true;
+  SleepUntil(deadline);
+  return false;
+}
+
+}  // namespace dorvane
