@@ -1,0 +1,75 @@
+#include "platform/alternate_names.h"
+
+#include <algorithm>
+#include <map>
+
+#include "platform/ascii_case.h"
+
+namespace dorvane {
+namespace {
+
+constexpr std::string_view KeptPunctuation = "_-~!#$%&'()@^`{}";
+constexpr std::size_t StemChars = 6;
+constexpr std::size_t ExtensionChars = 3;
+
+std::string MapChars(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char ch : text) {
+    const unsigned char c = UpperAscii(static_cast<unsigned char>(ch));
+    const bool kept = (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                      KeptPunctuation.find(static_cast<char>(c)) != std::string_view::npos;
+    out.push_back(kept ? static_cast<char>(c) : '_');
+  }
+  return out;
+}
+
+// Splits at the last dot; a dot in the first place starts a hidden name, not an
+// extension.
+void SplitStem(std::string_view name, std::string_view& stem, std::string_view& extension) {
+  const std::size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos || dot == 0) {
+    stem = name;
+    extension = {};
+  } else {
+    stem = name.substr(0, dot);
+    extension = name.substr(dot + 1);
+  }
+}
+
+}  // namespace
+
+bool NeedsAlternateName(std::string_view name) { return name.size() > AlternateNameThreshold; }
+
+std::string AlternateNamePrefix(std::string_view name) {
+  std::string_view stem, extension;
+  SplitStem(name, stem, extension);
+  return MapChars(stem.substr(0, StemChars));
+}
+
+std::string FormatAlternateName(std::string_view name, unsigned ordinal) {
+  std::string_view stem, extension;
+  SplitStem(name, stem, extension);
+  std::string out = MapChars(stem.substr(0, StemChars)) + "~" + std::to_string(ordinal);
+  if (!extension.empty()) out += "." + MapChars(extension.substr(0, ExtensionChars));
+  return out;
+}
+
+std::vector<std::string> AlternateNamesFor(const std::vector<std::string>& names) {
+  std::vector<std::size_t> long_ones;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (NeedsAlternateName(names[i])) long_ones.push_back(i);
+  }
+  std::sort(long_ones.begin(), long_ones.end(),
+            [&](std::size_t a, std::size_t b) { return NameOrderLess(names[a], names[b]); });
+
+  std::vector<std::string> result(names.size());
+  std::map<std::string, unsigned> taken;
+  for (std::size_t i : long_ones) {
+    const unsigned ordinal = ++taken[AlternateNamePrefix(names[i])];
+    result[i] = FormatAlternateName(names[i], ordinal);
+  }
+  return result;
+}
+
+}  // namespace dorvane

@@ -1,0 +1,32 @@
+// Short 8.3 names for long host names. The C64's listing has room for 16
+// characters of a name, so a longer name is shown, and can be typed back, as a
+// short alternate such as "A_VERY~1.TXT".
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace dorvane {
+
+// Names longer than this get an alternate name.
+inline constexpr std::size_t AlternateNameThreshold = 16;
+
+bool NeedsAlternateName(std::string_view name);
+
+// The first six characters of the mapped stem that a name's alternate starts with
+// (upper case, characters outside A-Z 0-9 and "_-~!#$%&'()@^`{}" turned to "_").
+std::string AlternateNamePrefix(std::string_view name);
+
+// The alternate name for a long name that is the `ordinal`-th (from 1) among the
+// long names of its directory sharing its prefix.
+std::string FormatAlternateName(std::string_view name, unsigned ordinal);
+
+// The alternate names of all entries of one directory: for each name in `names`
+// (any order), its alternate name, or an empty string for a name of 16 characters
+// or fewer. The ordinals count in case-insensitive name order, so they do not
+// depend on the order in which the host reads the directory.
+std::vector<std::string> AlternateNamesFor(const std::vector<std::string>& names);
+
+}  // namespace dorvane

@@ -1,0 +1,149 @@
+#include "platform/posix_files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <random>
+
+#include "link/os_error.h"
+
+namespace dorvane {
+namespace {
+
+class PosixReadableFile : public ReadableFile {
+ public:
+  explicit PosixReadableFile(int fd) : fd_(fd) {}
+  ~PosixReadableFile() override { close(fd_); }
+  PosixReadableFile(const PosixReadableFile&) = delete;
+  PosixReadableFile& operator=(const PosixReadableFile&) = delete;
+
+  std::size_t Read(std::uint8_t* buffer, std::size_t count) override {
+    for (;;) {
+      const ssize_t n = read(fd_, buffer, count);
+      if (n >= 0) return static_cast<std::size_t>(n);
+      if (errno != EINTR) throw OsError(errno);
+    }
+  }
+
+ private:
+  int fd_;
+};
+
+class PosixPendingFile : public PendingFile {
+ public:
+  PosixPendingFile(int fd, std::string temp_path, SaveTarget target)
+      : fd_(fd), temp_path_(std::move(temp_path)), target_(std::move(target)) {}
+  ~PosixPendingFile() override { Discard(); }
+  PosixPendingFile(const PosixPendingFile&) = delete;
+  PosixPendingFile& operator=(const PosixPendingFile&) = delete;
+
+  void Write(const std::uint8_t* data, std::size_t count) override {
+    if (fd_ < 0) throw OsError(EBADF);
+    while (count > 0) {
+      const ssize_t n = write(fd_, data, count);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        throw OsError(errno);
+      }
+      if (n == 0) throw OsError(EIO);
+      data += n;
+      count -= static_cast<std::size_t>(n);
+    }
+  }
+
+  void Commit() override {
+    if (fd_ < 0) throw OsError(EBADF);
+    if (fsync(fd_) != 0) Fail(errno);
+    const int fd = fd_;
+    fd_ = -1;
+    if (close(fd) != 0) Fail(errno);
+    if (rename(temp_path_.c_str(), target_.path.c_str()) != 0) Fail(errno);
+    temp_path_.clear();
+    SyncDirectory();
+  }
+
+  void Discard() noexcept override {
+    if (fd_ >= 0) {
+      close(fd_);
+      fd_ = -1;
+    }
+    if (!temp_path_.empty()) {
+      unlink(temp_path_.c_str());
+      temp_path_.clear();
+    }
+  }
+
+ private:
+  [[noreturn]] void Fail(int code) {
+    Discard();
+    throw OsError(code);
+  }
+
+  // The rename is only durable once the directory that holds it is on disk. Some
+  // file systems cannot sync a directory (EINVAL); the file is in place then all
+  // the same.
+  void SyncDirectory() {
+    const int dir = open(target_.dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) throw OsError(errno);
+    const int result = fsync(dir);
+    const int code = errno;
+    close(dir);
+    if (result != 0 && code != EINVAL) throw OsError(code);
+  }
+
+  int fd_;
+  std::string temp_path_;  // empty once renamed or removed
+  SaveTarget target_;
+};
+
+std::string RandomSuffix() {
+  static thread_local std::mt19937_64 generator{std::random_device{}()};
+  static constexpr char Digits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::uniform_int_distribution<int> pick(0, sizeof Digits - 2);
+  std::string out(10, 'x');
+  for (char& c : out) c = Digits[pick(generator)];
+  return out;
+}
+
+}  // namespace
+
+std::unique_ptr<ReadableFile> OpenRegularForRead(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return nullptr;
+  }
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  return std::make_unique<PosixReadableFile>(fd);
+}
+
+std::unique_ptr<PendingFile> CreatePendingFile(const SaveTarget& target) {
+  // O_EXCL with our own random names rather than mkstemp: the kernel then applies
+  // the umask to 0666 itself, as for any newly created file.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string temp_path = target.dir;
+    if (temp_path.back() != '/') temp_path.push_back('/');
+    temp_path += PendingFilePrefix + RandomSuffix();
+    const int fd = open(temp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                        target.exists ? (target.mode & 07777) : 0666);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      return nullptr;
+    }
+    if (target.exists) {
+      // Best effort: only root may give a file away, and a plain user's file keeps
+      // being theirs anyway.
+      [[maybe_unused]] const int chowned = fchown(fd, target.uid, target.gid);
+      [[maybe_unused]] const int chmodded = fchmod(fd, target.mode & 07777);
+    }
+    return std::make_unique<PosixPendingFile>(fd, std::move(temp_path), target);
+  }
+  return nullptr;
+}
+
+}  // namespace dorvane
