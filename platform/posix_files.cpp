@@ -130,7 +130,7 @@ std::unique_ptr<PendingFile> CreatePendingFile(const SaveTarget& target) {
     if (temp_path.back() != '/') temp_path.push_back('/');
     temp_path += PendingFilePrefix + RandomSuffix();
     const int fd = open(temp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
-                        target.exists ? (target.mode & 07777) : 0666);
+                        target.exists ? (target.mode & 0777) : 0666);
     if (fd < 0) {
       if (errno == EEXIST) continue;
       return nullptr;
@@ -138,8 +138,10 @@ std::unique_ptr<PendingFile> CreatePendingFile(const SaveTarget& target) {
     if (target.exists) {
       // Best effort: only root may give a file away, and a plain user's file keeps
       // being theirs anyway.
+      // The permission bits carry over, but never set-user-ID or set-group-ID:
+      // data from the C64 must not become a privileged program.
       [[maybe_unused]] const int chowned = fchown(fd, target.uid, target.gid);
-      [[maybe_unused]] const int chmodded = fchmod(fd, target.mode & 07777);
+      [[maybe_unused]] const int chmodded = fchmod(fd, target.mode & 0777);
     }
     return std::make_unique<PosixPendingFile>(fd, std::move(temp_path), target);
   }

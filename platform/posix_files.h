@@ -19,8 +19,8 @@ std::unique_ptr<ReadableFile> OpenRegularForRead(const std::string& path);
 struct SaveTarget {
   std::string dir;   // the target's directory, canonical
   std::string path;  // dir + "/" + the target's name
-  // An existing target hands its mode and owner to the file that replaces it; a
-  // new file gets 0666 less the umask.
+  // An existing target hands its permission bits and owner to the file that
+  // replaces it; a new file gets 0666 less the umask.
   bool exists = false;
   mode_t mode = 0;
   uid_t uid = 0;

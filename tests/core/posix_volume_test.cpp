@@ -351,7 +351,7 @@ TEST_F(PosixVolumeTest, OpenReadTakesRegularFilesOnly) {
 }
 
 TEST_F(PosixVolumeTest, CommitReplacesTheTargetAtomically) {
-  Write("Game.PRG", "old content", 0600);
+  Write("Game.PRG", "old content", 04640);
   PosixVolume volume(root_);
   auto pending = volume.CreateForSave("game.prg");
   ASSERT_NE(pending, nullptr);
@@ -364,12 +364,13 @@ TEST_F(PosixVolumeTest, CommitReplacesTheTargetAtomically) {
   EXPECT_EQ(LeftoverTemporaries(root_).size(), 1u);
   pending->Commit();
 
-  // The existing spelling is kept, and so is the existing mode.
+  // The existing spelling is kept, and so are the permission bits, but not the
+  // set-user-ID bit.
   EXPECT_EQ(Read(At("Game.PRG")), fresh);
   EXPECT_FALSE(Exists(At("game.prg")));
   struct stat st;
   ASSERT_EQ(stat(At("Game.PRG").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
   EXPECT_TRUE(LeftoverTemporaries(root_).empty());
 
   // After the commit the file is done with.
@@ -386,7 +387,9 @@ TEST_F(PosixVolumeTest, NewFilesGetTheUmaskAndLandWhereTheNameSays) {
   Save(volume, "new.prg", "abc");
   Save(volume, "sub/deeper.prg", "def");
   Save(volume, "$", "dollar");
+  Save(volume, "back\\slash", "one name");
   EXPECT_EQ(Read(At("new.prg")), "abc");
+  EXPECT_EQ(Read(At("back\\slash")), "one name");
   EXPECT_EQ(Read(At("Sub/deeper.prg")), "def");
   EXPECT_EQ(Read(At("$")), "dollar");
   struct stat st;
