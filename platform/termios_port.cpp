@@ -149,8 +149,13 @@ std::unique_ptr<TermiosPort> TermiosPort::Adopt(int fd) {
 }
 
 TermiosPort::~TermiosPort() {
-  // TCSANOW: draining first could wait for ever while the peer holds CTS off.
-  if (saved_) ::tcsetattr(fd_, TCSANOW, &*saved_);
+  if (saved_) {
+    // TCSANOW: draining first could wait for ever while the peer holds CTS off.
+    ::tcsetattr(fd_, TCSANOW, &*saved_);
+    // A pseudo-terminal's slave outlives our close while its master is open; left
+    // exclusive, it would turn away the next ordinary user.
+    ::ioctl(fd_, TIOCNXCL);
+  }
   ::close(fd_);
 }
 

@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -159,6 +160,23 @@ TEST_F(PtyPortTest, ASecondOpenIsRefusedUntilTheFirstCloses) {
 
   first.reset();
   EXPECT_NE(TermiosPort::Open(pair_.slave_path), nullptr);
+}
+
+// Ordinary users are turned away by the kernel while we hold the port, and may
+// open it again once we let go.
+TEST_F(PtyPortTest, ExclusiveWhileHeldOnly) {
+  auto exclusive = [this] {
+    const int fd = ::open(pair_.slave_path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    int flag = -1;
+    EXPECT_EQ(::ioctl(fd, TIOCGEXCL, &flag), 0);
+    ::close(fd);
+    return flag;
+  };
+  auto port = TermiosPort::Open(pair_.slave_path);
+  ASSERT_NE(port, nullptr);
+  EXPECT_EQ(exclusive(), 1);
+  port.reset();
+  EXPECT_EQ(exclusive(), 0);
 }
 
 TEST_F(PtyPortTest, ASecondOpenFromAnotherProgramIsRefused) {
