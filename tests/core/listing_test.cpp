@@ -1,0 +1,235 @@
+#include "service/listing.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "link/os_error.h"
+#include "tests/core/served_rig.h"
+
+namespace dorvane::testing {
+namespace {
+
+const Bytes kHeader = Cat({{0x01, 0x04, 0x01, 0x01, 0x00, 0x00, 0x12, 0x22},
+                           AsBytes(" VESKA DORVANE   "),
+                           {0x22},
+                           AsBytes(" V4.0"),
+                           {0x00}});
+const Bytes kTrailer = Cat({AsBytes(" BLOCKS FULL."), AsBytes("       "), {0x00, 0x00, 0x00}});
+
+// The 32 bytes of one entry line: link word, line number, the 27-character text, 0x00.
+Bytes Line(std::uint16_t number, const std::string& text) {
+  EXPECT_EQ(text.size(), 27u) << text;
+  return Cat({{0x01, 0x01, static_cast<std::uint8_t>(number & 0xFF),
+               static_cast<std::uint8_t>(number >> 8)},
+              AsBytes(text),
+              {0x00}});
+}
+
+// An entry text from its parts, left to right.
+std::string Text(int lead, const std::string& quoted, int fill, const std::string& mark,
+                 const std::string& type, int trailing) {
+  return std::string(static_cast<std::size_t>(lead), ' ') + quoted +
+         std::string(static_cast<std::size_t>(fill), ' ') + mark + type +
+         std::string(static_cast<std::size_t>(trailing), ' ');
+}
+
+Bytes TotalLine(std::uint16_t total) {
+  return Cat(
+      {{0x01, 0x01, static_cast<std::uint8_t>(total & 0xFF), static_cast<std::uint8_t>(total >> 8)},
+       kTrailer});
+}
+
+Bytes Image(const Listing& listing) {
+  return Bytes(listing.ListingImage.begin(), listing.ListingImage.begin() + listing.ListingLength);
+}
+
+const std::string kHelloText = Text(3, "\"HELLO.TXT\"", 8, "", "PRG", 2);
+const std::string kUpText = Text(3, "\"..\"", 15, "", "DIR", 2);
+const std::string kGamesText = Text(3, "\"GAMES\"", 12, "", "DIR", 2);
+
+TEST(Listing, FixedLinesAreByteForByte) {
+  EXPECT_EQ(Bytes(DirHeader.begin(), DirHeader.end()), kHeader);
+  EXPECT_EQ(Bytes(DirTrailer.begin(), DirTrailer.end()), kTrailer);
+}
+
+TEST(Listing, EntryLinesLineUpQuotesTypesAndMarks) {
+  struct Case {
+    DirEntry entry;
+    std::uint16_t number;
+    std::string text;
+  };
+  const Case cases[] = {
+      {{"hello.txt", "", 1000, 0, ""}, 4, kHelloText},
+      {{"..", "", 0, faDirectory, ""}, 0, kUpText},
+      {{"games", "", 0, faDirectory, ""}, 0, kGamesText},
+      {{"A_VERY_LONG_FILENAME.TXT", "A_VERY~1.TXT", 300, faReadOnly, ""},
+       2,
+       Text(3, "\"A_VERY~1.TXT\"", 5, "", "PRG<", 1)},
+      {{"x", "", 2540, 0, ""}, 10, Text(2, "\"X\"", 16, "", "PRG", 3)},
+      {{"x", "", 16645890, 0, ""}, 65535, Text(0, "\"X\"", 15, "", "PRG", 6)},
+      {{"x", "", 16645891, 0, ""}, 0, Text(3, "\"X\"", 15, "!", "PRG", 2)},
+      {{"0123456789abcdef", "", 17780000, faReadOnly, ""},
+       4464,
+       Text(0, "\"0123456789ABCDEF\"", 0, "!", "PRG<", 4)},
+      // Five digits and 16 characters leave no fill: the "!" takes the closing quote.
+      {{"0123456789abcdef", "", 19186144, 0, ""},
+       10000,
+       Text(0, "\"0123456789ABCDEF", 0, "!", "PRG", 6)},
+      // Beyond 32 bits: the count modulo 65,536 with the mark.
+      {{"big", "", 5000000000ull, 0, ""},
+       static_cast<std::uint16_t>(19685040 & 0xFFFF),
+       Text(0, "\"BIG\"", 12, "!", "PRG", 6)},
+      {{"dir", "", 0, faDirectory | faReadOnly | faHidden, ""},
+       0,
+       Text(3, "\"DIR\"", 14, "", "DIR<", 1)},
+      {{"ab-1\xe9.z", "", 1, 0, ""}, 1, Text(3, "\"AB-1\xe9.Z\"", 10, "", "PRG", 2)},
+      {{"seventeen_chars_x", "", 1, 0, ""}, 1, Text(3, "\"\"", 17, "", "PRG", 2)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.entry.Name);
+    Listing listing;
+    listing.AppendEntryLine(c.entry);
+    EXPECT_EQ(Bytes(listing.ListingImage.begin(), listing.ListingImage.begin() + 32),
+              Line(c.number, c.text));
+    EXPECT_EQ(listing.ListingPos, 32);
+  }
+}
+
+TEST(Listing, SubDirectoryOfTheWorkedExample) {
+  ServedRig rig;
+  rig.MakeDir("sub");
+  rig.Put("sub/hello.txt", Pattern(1000));
+  rig.MakeDir("sub/games");
+  ASSERT_TRUE(rig.volume.ChangeDir("sub"));
+  Listing listing;
+  listing.BuildListing(rig.volume);
+
+  // The host's search yields names in case-insensitive order: games before hello.txt.
+  const Bytes image = Image(listing);
+  EXPECT_EQ(image.size(), 155u);
+  EXPECT_EQ(image, Cat({kHeader, Line(0, kUpText), Line(0, kGamesText), Line(4, kHelloText),
+                        TotalLine(4)}));
+  EXPECT_EQ(listing.ListingPos, 0);
+}
+
+TEST(Listing, EmptySubDirectoryListsOnlyItsParent) {
+  ServedRig rig;
+  rig.MakeDir("empty");
+  ASSERT_TRUE(rig.volume.ChangeDir("empty"));
+  Listing listing;
+  listing.BuildListing(rig.volume);
+  EXPECT_EQ(Image(listing), Cat({kHeader, Line(0, kUpText), TotalLine(0)}));
+}
+
+TEST(Listing, ServedRootListsItsFirstEntryAndCountsBlocks) {
+  ServedRig rig;
+  rig.Put("a", Bytes(0));
+  rig.Put("b", Bytes(254));
+  rig.Put("c", Bytes(255));
+  Listing listing;
+  listing.BuildListing(rig.volume);
+  EXPECT_EQ(Image(listing), Cat({kHeader, Line(0, Text(3, "\"A\"", 16, "", "PRG", 2)),
+                                 Line(1, Text(3, "\"B\"", 16, "", "PRG", 2)),
+                                 Line(2, Text(3, "\"C\"", 16, "", "PRG", 2)), TotalLine(3)}));
+}
+
+TEST(Listing, StopsAt2046EntriesAndStaysAWellFormedImage) {
+  ServedRig rig;
+  for (int i = 0; i < 2047; ++i) {
+    char name[8];
+    std::snprintf(name, sizeof name, "f%04d", i);
+    rig.Put(name, Bytes(1));
+  }
+  Listing listing;
+  listing.BuildListing(rig.volume);
+  const Bytes image = Image(listing);
+  ASSERT_EQ(image.size(), 65531u);
+  EXPECT_EQ(Bytes(image.end() - 32 - 27, image.end() - 27),
+            Line(1, Text(3, "\"F2045\"", 12, "", "PRG", 2)));
+  EXPECT_EQ(Bytes(image.end() - 27, image.end()), TotalLine(2046));
+}
+
+TEST(Listing, SearchThatCannotStartEndsServingWithNoReply) {
+  ServedRig rig;
+  rig.MakeDir("gone");
+  ASSERT_TRUE(rig.volume.ChangeDir("gone"));
+  std::filesystem::remove(rig.Path("gone"));
+  rig.Send(Request(ptLoad, "$"));
+  EXPECT_THROW(rig.Serve(), OsError);
+  EXPECT_EQ(rig.Replies(), Bytes{});
+  EXPECT_EQ(rig.Log().back(), "Sending file:$");
+}
+
+// A listing over the line: "$" requested, every packet fetched by stOk.
+TEST(Listing, ThirtyEightEntriesTravelAsFiveFullPacketsThenEndOfFile) {
+  ServedRig rig;
+  for (int i = 0; i < 38; ++i) rig.Put("e" + std::to_string(100 + i), Bytes{});
+  rig.Send(Request(ptLoad, "$"));
+  for (int i = 0; i < 6; ++i) rig.Send(StatusBytes(stOk));
+  rig.Serve();
+
+  const Bytes image = Image(rig.server.DirListing);
+  ASSERT_EQ(image.size(), 1275u);
+  Bytes expected = StatusBytes(stOk);
+  for (std::size_t at = 0; at < 1275; at += 255) {
+    expected =
+        Cat({expected, PacketBytes(ptData, Bytes(image.begin() + static_cast<long>(at),
+                                                 image.begin() + static_cast<long>(at) + 255))});
+  }
+  EXPECT_EQ(rig.Replies(), Cat({expected, StatusBytes(stEndOfFile)}));
+  EXPECT_EQ(rig.Log().at(3), "Sending file:$");
+  EXPECT_EQ(rig.link.panel.captions.at(1), "Dorvane V5.1 Sending directory...");
+}
+
+TEST(Listing, RepliesOtherThanOkRepeatOrEndTheListing) {
+  // An empty served root: only the fixed lines, one packet.
+  const Bytes packet = PacketBytes(ptData, Cat({kHeader, TotalLine(0)}));
+  const Bytes echo_of_stray = {0xAA};
+  struct Case {
+    const char* what;
+    Bytes reply;
+    Bytes after;  // what the server sends from the reply on
+  };
+  const Case cases[] = {
+      {"stRepeat", StatusBytes(stRepeat), packet},
+      {"garbled", {stOk, 0x00, 0x00}, StatusBytes(stRepeat)},
+      {"stAbort", StatusBytes(stAbort), echo_of_stray},
+      {"stEndOfFile", StatusBytes(stEndOfFile), echo_of_stray},
+      {"attention as type", StatusBytes(ptAttention), echo_of_stray},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ServedRig rig;
+    rig.Send(Request(ptLoad, "$"));
+    rig.Send(StatusBytes(stOk));
+    rig.Send(c.reply);
+    rig.Send({0x55});  // back in ssIdle a stray byte; still listing, an unknown reply
+    rig.Serve();
+    EXPECT_EQ(rig.Replies(), Cat({StatusBytes(stOk), packet, c.after}));
+  }
+}
+
+TEST(Listing, NameLongerThan16CharactersIsShownAndLoadedByItsAlternateName) {
+  ServedRig rig;
+  rig.Put("seventeen_chars_x", Pattern(30));
+  rig.Send(Request(ptLoad, "$"));
+  rig.Send(StatusBytes(stOk));
+  rig.Send(StatusBytes(stOk));
+  rig.Send(Request(ptLoad, "SEVENT~1"));
+  rig.Send(StatusBytes(stOk));
+  rig.Send(StatusBytes(stOk));
+  rig.Serve();
+
+  const Bytes image =
+      Cat({kHeader, Line(1, Text(3, "\"SEVENT~1\"", 9, "", "PRG", 2)), TotalLine(1)});
+  EXPECT_EQ(rig.Replies(), Cat({StatusBytes(stOk),
+                                PacketBytes(ptData, image),
+                                StatusBytes(stEndOfFile),
+                                {AttentionEcho(ptAttention)},
+                                SentFile(Pattern(30))}));
+  EXPECT_EQ(rig.Log().at(6), "Sending file:seventeen_chars_x");
+}
+
+}  // namespace
+}  // namespace dorvane::testing

@@ -1,0 +1,113 @@
+#include <gtest/gtest.h>
+
+#include "tests/core/served_rig.h"
+
+namespace dorvane::testing {
+namespace {
+
+using Names = std::vector<std::string>;
+
+Bytes Slice(const Bytes& b, std::size_t from, std::size_t to) {
+  return Bytes(b.begin() + static_cast<long>(from), b.begin() + static_cast<long>(to));
+}
+
+TEST(Save, StoresExactlyTheAcknowledgedBlocksInOrder) {
+  ServedRig rig;
+  const Bytes content = Pattern(300);
+  rig.Send(Request(ptSave, "NEW.PRG"));
+  rig.Send(PacketBytes(ptData, Slice(content, 0, 255)));
+  rig.Send(PacketBytes(ptData, Bytes{}));  // writes nothing, still acknowledged
+  rig.Send(PacketBytes(ptData, Slice(content, 255, 300)));
+  rig.Send(StatusBytes(stEndOfFile));  // gets no reply
+  rig.Serve();
+
+  EXPECT_EQ(rig.Replies(),
+            Cat({StatusBytes(stOk), StatusBytes(stOk), StatusBytes(stOk), StatusBytes(stOk)}));
+  EXPECT_EQ(rig.Get("new.prg"), content);
+  EXPECT_EQ(rig.Entries(), Names{"new.prg"});
+  EXPECT_EQ(rig.Log().at(3), "Getting file: new.prg");
+  EXPECT_EQ(rig.Log().at(4), "Waiting for command from C64...");
+}
+
+TEST(Save, RefusesDamagedPacketsAndRepeatsItsLastStatus) {
+  ServedRig rig;
+  const Bytes content = Pattern(200);
+  Bytes damaged = PacketBytes(ptData, content);
+  damaged.back() ^= 0x01;  // the payload's CRC no longer matches
+
+  rig.Send(Request(ptSave, "F"));
+  rig.Send(damaged);                       // refused, nothing written
+  rig.Send(StatusBytes(stRepeat));         // the C64 asks for the stRepeat again
+  rig.Send(PacketBytes(ptData, content));  // resent whole
+  rig.Send(StatusBytes(stRepeat));         // the stOk again
+  rig.Send({ptData, 0x00, 0x55});          // bad header
+  rig.Send(StatusBytes(stEndOfFile));
+  rig.Serve();
+
+  EXPECT_EQ(rig.Replies(), Cat({StatusBytes(stOk), StatusBytes(stRepeat), StatusBytes(stRepeat),
+                                StatusBytes(stOk), StatusBytes(stOk), StatusBytes(stRepeat)}));
+  EXPECT_EQ(rig.Get("f"), content);
+  const Names log(rig.Log().begin() + 3, rig.Log().end() - 2);
+  EXPECT_EQ(log, (Names{"Getting file: f", "Bad Received Packet", "Repeat last status packet",
+                        "Repeat last status packet", "Bad Received Packet"}));
+}
+
+TEST(Save, EveryEndButEndOfFileLeavesTheTargetAsItWasAndNoTemporaryFile) {
+  struct Case {
+    const char* what;
+    std::string target;
+    Bytes end;     // what the C64 sends after the first block
+    Bytes answer;  // the server's reply to it
+  };
+  const Case cases[] = {
+      {"stAbort", "KEEP.PRG", StatusBytes(stAbort), {}},
+      {"attention as type", "KEEP.PRG", StatusBytes(ptAttention), {}},
+      {"attention with a bad header", "KEEP.PRG", {ptAttention, 0x00, 0x00}, StatusBytes(stRepeat)},
+      {"operator's stop", "KEEP.PRG", {}, {}},
+      {"stAbort of a new file", "FRESH", StatusBytes(stAbort), {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ServedRig rig;
+    rig.Put("keep.prg", Pattern(50));
+    rig.Send(Request(ptSave, c.target));
+    rig.Send(PacketBytes(ptData, Bytes(100, 0xEE)));
+    rig.Send(c.end);
+    rig.Serve();
+
+    EXPECT_EQ(rig.Replies(), Cat({StatusBytes(stOk), StatusBytes(stOk), c.answer}));
+    EXPECT_EQ(rig.Get("keep.prg"), Pattern(50));
+    EXPECT_EQ(rig.Entries(), Names{"keep.prg"});
+  }
+}
+
+TEST(Save, DollarIsAnOrdinaryNameForASave) {
+  ServedRig rig;
+  rig.Send(Request(ptSave, "$"));
+  rig.Send(PacketBytes(ptData, AsBytes("10 PRINT")));
+  rig.Send(StatusBytes(stEndOfFile));
+  rig.Serve();
+  EXPECT_EQ(rig.Get("$"), AsBytes("10 PRINT"));
+  EXPECT_EQ(rig.Log().at(3), "Getting file: $");
+}
+
+TEST(Save, AnswersOpenErrorForNamesThatCannotBeSaved) {
+  const std::string names[] = {std::string("a\0b", 3), "games", "ro", ""};
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name);
+    ServedRig rig;
+    rig.MakeDir("games");
+    rig.Put("ro", Pattern(9));
+    rig.ReadOnly("ro");
+    rig.Send(Request(ptSave, name));
+    rig.Send(PacketBytes(ptData, Bytes(10, 1)));  // after the refusal, stray bytes in ssIdle
+    rig.Serve();
+
+    EXPECT_EQ(Slice(rig.Replies(), 0, 3), StatusBytes(stOpenError));
+    EXPECT_EQ(rig.Entries(), (Names{"games", "ro"}));
+    EXPECT_EQ(rig.Get("ro"), Pattern(9));
+  }
+}
+
+}  // namespace
+}  // namespace dorvane::testing
