@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "link/os_error.h"
 #include "tests/core/served_rig.h"
 
 namespace dorvane::testing {
@@ -79,6 +80,23 @@ TEST(Save, EveryEndButEndOfFileLeavesTheTargetAsItWasAndNoTemporaryFile) {
     EXPECT_EQ(rig.Get("keep.prg"), Pattern(50));
     EXPECT_EQ(rig.Entries(), Names{"keep.prg"});
   }
+}
+
+TEST(Save, AFailedCommitEndsServingAndLeavesNoTemporaryFile) {
+  ServedRig rig;
+  rig.Send(Request(ptSave, "NEW"));
+  rig.Send(PacketBytes(ptData, Bytes(10, 1)));
+  rig.Send(StatusBytes(stEndOfFile));
+  // While the save runs, another program puts a full directory in the target's place.
+  rig.link.port->on_written = [&](std::uint8_t) {
+    if (rig.link.port->written.size() == 4) {
+      rig.MakeDir("new");
+      rig.Put("new/inside", Bytes(1));
+    }
+  };
+  EXPECT_THROW(rig.Serve(), OsError);
+  EXPECT_EQ(rig.Entries(), Names{"new"});
+  EXPECT_EQ(rig.Log().back(), "Getting file: new");  // no " terminated!"
 }
 
 TEST(Save, DollarIsAnOrdinaryNameForASave) {
