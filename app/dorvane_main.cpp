@@ -1,0 +1,53 @@
+// The window program: serves the directory it was started in to the C64 on the port
+// the operator picks.
+#include <unistd.h>
+#include <QApplication>
+#include <QIcon>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "platform/host_ports.h"
+#include "platform/monotonic_clock.h"
+#include "platform/posix_volume.h"
+#include "ui/app_title.h"
+#include "ui/main_form.h"
+
+namespace {
+
+std::string CurrentDirectory() {
+  std::string path(256, '\0');
+  while (getcwd(path.data(), path.size()) == nullptr) {
+    if (errno != ERANGE) return std::string();
+    path.resize(path.size() * 2);
+  }
+  path.resize(std::strlen(path.c_str()));
+  return path;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  // Positions, sizes and fonts are laid out in pixels, not scaled with the desktop.
+  if (qEnvironmentVariableIsEmpty("QT_ENABLE_HIGHDPI_SCALING")) {
+    qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+  }
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QString::fromStdString(
+      dorvane::ApplicationTitleFor(QApplication::applicationFilePath().toStdString())));
+
+  const std::string served = CurrentDirectory();
+  if (served.empty()) {
+    std::fprintf(stderr, "dorvane: cannot tell the current directory: %s\n", std::strerror(errno));
+    return 1;
+  }
+
+  dorvane::MonotonicClock clock;
+  dorvane::HostPortProvider ports;
+  dorvane::PosixVolume volume(served);
+  TMainForm MainForm(clock, ports, volume);
+  QApplication::setWindowIcon(MainForm.windowIcon());
+  MainForm.show();
+  return QApplication::exec();
+}

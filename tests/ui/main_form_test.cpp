@@ -1,0 +1,386 @@
+// The operator's window on Qt's offscreen platform, with a scripted port and a fake
+// clock behind it: its layout and initial state, and Quit and the close box in each
+// state of the server.
+#include "ui/main_form.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QScrollBar>
+#include <QTimer>
+#include <algorithm>
+#include <cerrno>
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "link/os_error.h"
+#include "tests/support/fakes.h"
+
+// Names the state in a failure message.
+void PrintTo(FormState state, std::ostream* os) {
+  static const char* const names[] = {"Idle", "Serving", "Ending", "Broken"};
+  *os << names[static_cast<int>(state)];
+}
+
+namespace dorvane {
+namespace {
+
+using testing::FakeClock;
+using testing::FakePortProvider;
+using testing::ScriptedPort;
+
+// A served directory with nothing in it; the window only shows where it is.
+class EmptyVolume : public Volume {
+ public:
+  std::unique_ptr<DirSearch> FindFirst(const std::string&, int& error) override {
+    error = ENOENT;
+    return nullptr;
+  }
+  std::unique_ptr<ReadableFile> OpenRead(const DirEntry&) override { return nullptr; }
+  std::unique_ptr<PendingFile> CreateForSave(const std::string&) override { return nullptr; }
+  bool Delete(const DirEntry&) override { return false; }
+  bool Rename(const std::string&, const std::string&) override { return false; }
+  bool ChangeDir(const std::string&) override { return false; }
+  bool MakeDir(const std::string&) override { return false; }
+  std::string CurrentDirDisplay() const override { return "/srv/c64/games"; }
+};
+
+// A port whose device fails under the server: every read raises the OS error.
+class FailingPort : public SerialPort {
+ public:
+  bool ReadAttempt(std::uint8_t&) override { throw OsError(EIO); }
+  bool WriteAttempt(std::uint8_t) override { return true; }
+};
+
+// Closes every modal message box that comes up, noting what it showed.
+class MessageBoxCloser {
+ public:
+  MessageBoxCloser() {
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!box) return;
+      ++shown;
+      title = box->windowTitle();
+      text = box->text();
+      icon = box->icon();
+      box->accept();
+    });
+    timer_.start(5);
+  }
+  int shown = 0;
+  QString title, text;
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+
+ private:
+  QTimer timer_;
+};
+
+std::vector<std::string> LogLines(const TMainForm& form) {
+  std::vector<std::string> lines;
+  for (const QString& line : form.Memo1->toPlainText().split('\n')) {
+    lines.push_back(line.toStdString());
+  }
+  return lines;
+}
+
+bool Contains(const std::vector<std::string>& lines, const std::string& line) {
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+class MainFormTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    form = std::make_unique<TMainForm>(clock, ports, volume);
+    form->show();
+    QCoreApplication::processEvents();
+  }
+
+  // Hands the server a port with nothing on the line; `on_idle` runs at each read
+  // attempt that finds nothing, inside the server's wait, as an operator's click would.
+  ScriptedPort& GivePort(std::function<void()> on_idle) {
+    auto port = std::make_unique<ScriptedPort>(clock);
+    ScriptedPort& ref = *port;
+    ref.on_drained = std::move(on_idle);
+    ports.port = std::move(port);
+    return ref;
+  }
+
+  // Runs the application's event loop, starting with `first`, until the program
+  // ends; a watchdog ends a run that would never end, and the test then fails.
+  int RunProgram(std::function<void()> first) {
+    QTimer::singleShot(0, form.get(), std::move(first));
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout, [this] {
+      form->link().StopRequested = true;
+      QCoreApplication::exit(99);
+    });
+    watchdog.start(20000);
+    return QApplication::exec();
+  }
+
+  FakeClock clock;
+  FakePortProvider ports;
+  EmptyVolume volume;
+  std::unique_ptr<TMainForm> form;
+};
+
+TEST_F(MainFormTest, StartsIdleWithTheLaidOutState) {
+  EXPECT_EQ(form->windowTitle(), "Dorvane V5.1");
+  EXPECT_EQ(form->State(), FormState::Idle);
+
+  const auto lines = LogLines(*form);
+  ASSERT_EQ(lines.size(), 6u);
+  EXPECT_EQ(lines[0], "Dorvane V5.1");
+  EXPECT_NE(lines[2].find("/srv/c64/games"), std::string::npos) << lines[2];
+  for (const std::string& line : lines) EXPECT_FALSE(line.empty());
+
+  EXPECT_TRUE(form->rgComPortItems[0]->isChecked());
+  EXPECT_EQ(form->PortChoice(), 0);
+  EXPECT_TRUE(form->CheckBox1->isChecked());
+  EXPECT_TRUE(form->DeleteProtection());
+  EXPECT_EQ(form->ProgressBar1->minimum(), 0);
+  EXPECT_EQ(form->ProgressBar1->maximum(), 100);
+  EXPECT_EQ(form->ProgressBar1->value(), 0);
+  EXPECT_FALSE(form->ProgressBar1->isEnabled());
+  EXPECT_FALSE(form->ProgressBar1->isTextVisible());
+  EXPECT_TRUE(form->btnStart1->isEnabled());
+  EXPECT_TRUE(form->btnQuit1->isEnabled());
+  EXPECT_TRUE(form->rgComPort->isEnabled());
+  EXPECT_TRUE(form->Memo1->isReadOnly());
+  EXPECT_EQ(form->Memo1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+  EXPECT_EQ(form->Memo1->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+
+  // Fixed border, minimise and close but no maximise.
+  EXPECT_EQ(form->minimumSize(), form->maximumSize());
+  const Qt::WindowFlags flags = form->windowFlags();
+  EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
+  EXPECT_TRUE(flags & Qt::WindowMinimizeButtonHint);
+  EXPECT_TRUE(flags & Qt::WindowCloseButtonHint);
+  EXPECT_EQ(form->windowIcon().availableSizes(), QList<QSize>{QSize(32, 32)});
+}
+
+TEST_F(MainFormTest, ControlsStandWhereTheLayoutPutsThem) {
+  const struct {
+    QWidget* control;
+    QRect place;
+    QString text;
+  } layout[] = {
+      {form->rgComPort, {8, 16, 249, 57}, "Select Com"},
+      {form->CheckBox1, {280, 32, 113, 17}, "Protect deleting"},
+      {form->ProgressBar1, {8, 80, 401, 16}, ""},
+      {form->Memo1, {8, 104, 401, 177}, ""},
+      {form->btnStart1, {81, 295, 92, 31}, "Start"},
+      {form->btnQuit1, {248, 295, 92, 31}, "Quit"},
+  };
+  for (const auto& c : layout) {
+    EXPECT_EQ(c.control->geometry(), c.place) << c.control->objectName().toStdString();
+    EXPECT_EQ(c.control->font().pixelSize(), 11) << c.control->objectName().toStdString();
+  }
+  EXPECT_EQ(form->rgComPort->title(), layout[0].text);
+  EXPECT_EQ(form->CheckBox1->text(), layout[1].text);
+  EXPECT_EQ(form->btnStart1->text(), layout[4].text);
+  EXPECT_EQ(form->btnQuit1->text(), layout[5].text);
+}
+
+TEST_F(MainFormTest, PortItemsFillTwoColumnsColumnByColumn) {
+  const auto& items = form->rgComPortItems;
+  const int column_width = (249 - 10) / 2;
+  for (int i = 0; i < 4; ++i) {
+    const QRadioButton* item = items[static_cast<std::size_t>(i)];
+    EXPECT_EQ(item->text(), QString("Com%1").arg(i + 1));
+    EXPECT_EQ(item->toolTip(), QString("COM%1").arg(i + 1));  // the provider's name
+    EXPECT_EQ(item->width(), column_width);
+    EXPECT_EQ(item->x(), 8 + (i / 2) * column_width);
+    EXPECT_EQ(item->font().pixelSize(), 11);
+  }
+  EXPECT_LT(items[0]->y(), items[1]->y());  // Com1 above Com2
+  EXPECT_EQ(items[2]->y(), items[0]->y());  // Com3 beside Com1
+  EXPECT_EQ(items[3]->y(), items[1]->y());
+  EXPECT_LE(items[1]->geometry().bottom(), form->rgComPort->height());
+
+  // The operator moves the choice but cannot clear it.
+  items[2]->click();
+  EXPECT_EQ(form->PortChoice(), 2);
+  items[2]->click();
+  EXPECT_TRUE(items[2]->isChecked());
+  EXPECT_EQ(form->PortChoice(), 2);
+}
+
+TEST_F(MainFormTest, TabGoesFromTheLogToQuitStartThePortsAndTheCheckBox) {
+  std::vector<QWidget*> order;
+  QWidget* w = form->Memo1;
+  do {
+    if (w->focusPolicy() & Qt::TabFocus) order.push_back(w);
+    w = w->nextInFocusChain();
+  } while (w != form->Memo1 && order.size() < 20);
+  const auto& items = form->rgComPortItems;
+  const std::vector<QWidget*> expected = {form->Memo1, form->btnQuit1, form->btnStart1,
+                                          items[0],    items[1],       items[2],
+                                          items[3],    form->CheckBox1};
+  EXPECT_EQ(order, expected);
+}
+
+TEST_F(MainFormTest, LogLineAppendsKeepsTheNewestLineInSightAndRunsPendingEvents) {
+  bool ran = false;
+  QMetaObject::invokeMethod(
+      form.get(), [&ran] { ran = true; }, Qt::QueuedConnection);
+  form->LogLine("Waiting for command from C64...");
+  EXPECT_TRUE(ran);
+  EXPECT_EQ(LogLines(*form).back(), "Waiting for command from C64...");
+
+  form->Memo1->verticalScrollBar()->setValue(0);  // the operator scrolled back
+  for (int i = 0; i < 60; ++i) form->LogLine("Action " + std::to_string(i));
+  const QScrollBar* bar = form->Memo1->verticalScrollBar();
+  EXPECT_GT(bar->maximum(), 0);
+  EXPECT_EQ(bar->value(), bar->maximum());
+  EXPECT_EQ(LogLines(*form).size(), 6u + 1u + 60u);
+  EXPECT_EQ(LogLines(*form).back(), "Action 59");
+}
+
+TEST_F(MainFormTest, StatusCaptionIsAlsoTheApplicationsTitle) {
+  form->SetStatusCaption("Dorvane V5.1 Sending directory...");
+  EXPECT_EQ(form->windowTitle(), "Dorvane V5.1 Sending directory...");
+  EXPECT_EQ(QGuiApplication::applicationDisplayName(), "Dorvane V5.1 Sending directory...");
+}
+
+TEST_F(MainFormTest, QuitOrTheCloseBoxBeforeStartEndsTheProgram) {
+  const std::function<void(TMainForm&)> ways[] = {
+      [](TMainForm& f) { f.btnQuit1->click(); },
+      [](TMainForm& f) { f.close(); },
+  };
+  for (const auto& way : ways) {
+    if (!form) SetUp();
+    EXPECT_EQ(RunProgram([&] { way(*form); }), 0);
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_TRUE(ports.opened.empty());  // nothing touched a port
+    form.reset();
+  }
+}
+
+TEST_F(MainFormTest, PortThatCannotOpenLeavesStartUsableAndAnotherPortServes) {
+  form->btnStart1->click();  // no port to hand out: the open fails
+  auto lines = LogLines(*form);
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[lines.size() - 2], "Initialising port COM1");
+  EXPECT_EQ(lines.back(), "Can't initialize port COM1");
+  EXPECT_TRUE(form->btnStart1->isEnabled());
+  EXPECT_TRUE(form->rgComPort->isEnabled());
+  EXPECT_EQ(form->State(), FormState::Idle);
+  EXPECT_TRUE(form->isVisible());
+
+  form->rgComPortItems[1]->click();
+  int quits = 0;
+  GivePort([&] {
+    if (quits++ == 0) form->btnQuit1->click();
+  });
+  EXPECT_EQ(RunProgram([&] { form->btnStart1->click(); }), 0);
+  EXPECT_EQ(ports.opened, (std::vector<std::string>{"COM1", "COM2"}));
+  lines = LogLines(*form);
+  EXPECT_TRUE(Contains(lines, "Initialising port COM2"));
+  EXPECT_TRUE(Contains(lines, "Waiting for command from C64..."));
+  EXPECT_EQ(lines.back(), " terminated!");
+  EXPECT_FALSE(form->isVisible());
+}
+
+TEST_F(MainFormTest, QuitOrTheCloseBoxWhileServingEndsWithTerminated) {
+  struct Seen {
+    FormState state;
+    bool start, port_choice, check_box, quit, closed, visible;
+  };
+  const struct {
+    const char* name;
+    std::function<bool(TMainForm&)> stop;  // true when the window closed at once
+  } ways[] = {
+      {"Quit",
+       [](TMainForm& f) {
+         f.btnQuit1->click();
+         return !f.isVisible();
+       }},
+      {"close box", [](TMainForm& f) { return f.close(); }},
+  };
+  for (const auto& way : ways) {
+    SCOPED_TRACE(way.name);
+    if (!form) SetUp();
+    Seen seen{};
+    int attempts = 0;
+    GivePort([&] {
+      if (attempts++ != 0) return;
+      seen.state = form->State();
+      seen.start = form->btnStart1->isEnabled();
+      seen.port_choice = form->rgComPort->isEnabled();
+      // The delete protection can be switched while the server runs.
+      form->CheckBox1->click();
+      seen.check_box = !form->DeleteProtection();
+      seen.quit = form->btnQuit1->isEnabled();
+      seen.closed = way.stop(*form);
+      seen.visible = form->isVisible();
+    });
+    EXPECT_EQ(RunProgram([&] { form->btnStart1->click(); }), 0);
+
+    EXPECT_EQ(seen.state, FormState::Serving);
+    EXPECT_FALSE(seen.start);
+    EXPECT_FALSE(seen.port_choice);
+    EXPECT_TRUE(seen.check_box);
+    EXPECT_TRUE(seen.quit);
+    EXPECT_FALSE(seen.closed);  // the window waits for the server to end
+    EXPECT_TRUE(seen.visible);
+
+    const auto lines = LogLines(*form);
+    EXPECT_EQ(lines.back(), " terminated!");
+    EXPECT_FALSE(Contains(lines, "Action"));
+    EXPECT_EQ(form->State(), FormState::Ending);
+    EXPECT_TRUE(form->btnStart1->isEnabled());
+    EXPECT_FALSE(form->rgComPort->isEnabled());
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_EQ(form->windowTitle(), "Dorvane V5.1 Waiting...");
+    EXPECT_EQ(QGuiApplication::applicationDisplayName(), "Dorvane V5.1 Waiting...");
+    form.reset();
+  }
+}
+
+TEST_F(MainFormTest, ErrorWhileServingIsShownAndLeavesTheWindowBroken) {
+  ports.port = std::make_unique<FailingPort>();
+  MessageBoxCloser boxes;
+  form->btnStart1->click();  // returns once the box has been closed
+
+  EXPECT_EQ(boxes.shown, 1);
+  EXPECT_EQ(boxes.icon, QMessageBox::Critical);
+  EXPECT_EQ(boxes.title, "Dorvane V5.1 Waiting...");  // the application's title by then
+  EXPECT_TRUE(boxes.text.startsWith("OS Error.  Code: 5.\n")) << boxes.text.toStdString();
+
+  EXPECT_EQ(form->State(), FormState::Broken);
+  EXPECT_FALSE(form->btnStart1->isEnabled());
+  EXPECT_FALSE(form->rgComPort->isEnabled());
+  EXPECT_FALSE(Contains(LogLines(*form), " terminated!"));
+
+  // Quit only sets the flag, which nothing reads any more; the close box still closes.
+  form->link().StopRequested = false;
+  form->btnQuit1->click();
+  EXPECT_TRUE(form->link().StopRequested);
+  EXPECT_TRUE(form->isVisible());
+  EXPECT_EQ(RunProgram([&] { form->close(); }), 0);
+  EXPECT_FALSE(form->isVisible());
+}
+
+TEST_F(MainFormTest, PortThatCannotBeConfiguredIsShownAndLeavesTheWindowIdle) {
+  ports.port = std::make_unique<FailingPort>();
+  ports.throw_on_configure = true;
+  MessageBoxCloser boxes;
+  form->btnStart1->click();
+
+  EXPECT_EQ(boxes.shown, 1);
+  EXPECT_EQ(boxes.icon, QMessageBox::Critical);
+  EXPECT_TRUE(boxes.text.startsWith("OS Error.  Code: 25.\n")) << boxes.text.toStdString();
+  EXPECT_EQ(form->State(), FormState::Idle);
+  EXPECT_TRUE(form->btnStart1->isEnabled());
+  EXPECT_TRUE(form->rgComPort->isEnabled());
+  EXPECT_TRUE(form->isVisible());
+}
+
+}  // namespace
+}  // namespace dorvane

@@ -1,0 +1,316 @@
+#include "ui/main_form.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QScreen>
+#include <QScrollBar>
+#include <QShowEvent>
+#include <QTimer>
+#include <algorithm>
+#include <exception>
+
+#include "service/captions.h"
+#include "ui/host_text.h"
+
+// The icon lives in a static library, whose resource initialiser the linker would
+// drop: it is pulled in by name. Q_INIT_RESOURCE must stand outside any namespace.
+static void InitDorvaneResources() { Q_INIT_RESOURCE(dorvane); }
+
+namespace {
+
+// The client area before the window manager shows its frame: a title bar of 23 and
+// borders of 4 pixels, as most frames have. FitOuterSize corrects it once the real
+// frame is known; without a window manager this is the size the window keeps.
+constexpr int InitialClientWidth = TMainForm::OuterWidth - 2 * 4;
+constexpr int InitialClientHeight = TMainForm::OuterHeight - 23 - 4;
+
+// Every control with text uses this font, in pixels, so that the layout's pixel
+// positions hold whatever text size the desktop is set to.
+QFont ControlFont() {
+  QFont font(QFontDatabase::hasFamily("Verdana") ? "Verdana" : "DejaVu Sans");
+  font.setStyleHint(QFont::SansSerif);
+  font.setPixelSize(11);
+  font.setWeight(QFont::Normal);
+  return font;
+}
+
+struct Box {
+  int left, top, width, height;
+};
+
+// The layout, relative to the client area.
+constexpr Box GroupBox{8, 16, 249, 57};
+constexpr Box CheckBoxBox{280, 32, 113, 17};
+constexpr Box ProgressBox{8, 80, 401, 16};
+constexpr Box MemoBox{8, 104, 401, 177};
+constexpr Box StartBox{81, 295, 92, 31};
+constexpr Box QuitBox{248, 295, 92, 31};
+
+void Place(QWidget* widget, const Box& box) {
+  widget->setGeometry(box.left, box.top, box.width, box.height);
+}
+
+}  // namespace
+
+TMainForm::TMainForm(dorvane::TickClock& clock, dorvane::PortProvider& ports,
+                     dorvane::Volume& volume, QWidget* parent)
+    : QWidget(parent), ports_(ports), link_(*this, clock, ports), server_(link_, volume, *this) {
+  InitDorvaneResources();
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                 Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+  setFixedSize(InitialClientWidth, InitialClientHeight);
+  setWindowIcon(QIcon(":/dorvane/dorvane.png"));
+  setFont(ControlFont());
+
+  // The laid-out place, moved only as far as needed to stay on a smaller screen.
+  QPoint place(OuterLeft, OuterTop);
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect room = screen->availableGeometry();
+    place.setX(std::max(room.left(), std::min(place.x(), room.right() + 1 - OuterWidth)));
+    place.setY(std::max(room.top(), std::min(place.y(), room.bottom() + 1 - OuterHeight)));
+  }
+  move(place);
+
+  BuildControls();
+  SetTabOrder();
+  WriteInitialLines(volume);
+  Memo1->setFocus();
+  FormCreate();
+}
+
+TMainForm::~TMainForm() = default;
+
+void TMainForm::BuildControls() {
+  const QFont font = ControlFont();
+
+  Memo1 = new QPlainTextEdit(this);
+  Memo1->setObjectName("Memo1");
+  Memo1->setFont(font);
+  Memo1->setReadOnly(true);
+  // Read-only, yet the operator may still select and copy from the log.
+  Memo1->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  Memo1->setFocusPolicy(Qt::StrongFocus);
+  Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  // The log only grows; an undo history of it would grow alongside for nothing.
+  Memo1->setUndoRedoEnabled(false);
+  Place(Memo1, MemoBox);
+
+  btnQuit1 = new QPushButton("Quit", this);
+  btnQuit1->setObjectName("btnQuit1");
+  btnQuit1->setFont(font);
+  Place(btnQuit1, QuitBox);
+  connect(btnQuit1, &QPushButton::clicked, this, &TMainForm::btnQuit1Click);
+
+  btnStart1 = new QPushButton("Start", this);
+  btnStart1->setObjectName("btnStart1");
+  btnStart1->setFont(font);
+  Place(btnStart1, StartBox);
+  connect(btnStart1, &QPushButton::clicked, this, &TMainForm::btnStart1Click);
+
+  rgComPort = new QGroupBox("Select Com", this);
+  rgComPort->setObjectName("rgComPort");
+  rgComPort->setFont(font);
+  // The caption sits on the frame's top line, as the item positions below assume;
+  // some styles would put it above the frame and the frame through the first row.
+  rgComPort->setStyleSheet(QString("QGroupBox#rgComPort { border: 1px solid palette(mid);"
+                                   " margin-top: %1px; }"
+                                   "QGroupBox#rgComPort::title { subcontrol-origin: margin;"
+                                   " left: 7px; padding: 0 2px; }")
+                               .arg(QFontMetrics(font).height() / 2));
+  Place(rgComPort, GroupBox);
+  // Two columns filled column by column, each the group's width less 10, halved;
+  // the rows share the height below the caption.
+  const int rows = 2;
+  const int text_height = QFontMetrics(font).height();
+  const int column_width = (GroupBox.width - 10) / 2;
+  const int room = GroupBox.height - text_height - 5;
+  const int row_height = room / rows;
+  const int top_margin = text_height + 1 + (room % rows) / 2;
+  for (int i = 0; i < 4; ++i) {
+    auto* item = new QRadioButton(QString("Com%1").arg(i + 1), rgComPort);
+    item->setObjectName(QString("rgComPortItem%1").arg(i));
+    item->setFont(font);
+    item->setGeometry((i / rows) * column_width + 8, (i % rows) * row_height + top_margin,
+                      column_width, row_height);
+    item->setToolTip(dorvane::DisplayText(ports_.PortNameFor(i)));
+    item->installEventFilter(this);
+    rgComPortItems[static_cast<std::size_t>(i)] = item;
+  }
+  rgComPortItems[0]->setChecked(true);
+
+  ProgressBar1 = new QProgressBar(this);
+  ProgressBar1->setObjectName("ProgressBar1");
+  ProgressBar1->setRange(0, 100);
+  ProgressBar1->setValue(0);
+  ProgressBar1->setTextVisible(false);
+  ProgressBar1->setEnabled(false);
+  Place(ProgressBar1, ProgressBox);
+
+  CheckBox1 = new QCheckBox("Protect deleting", this);
+  CheckBox1->setObjectName("CheckBox1");
+  CheckBox1->setFont(font);
+  CheckBox1->setChecked(true);
+  Place(CheckBox1, CheckBoxBox);
+}
+
+void TMainForm::SetTabOrder() {
+  QWidget* order[] = {Memo1,
+                      btnQuit1,
+                      btnStart1,
+                      rgComPortItems[0],
+                      rgComPortItems[1],
+                      rgComPortItems[2],
+                      rgComPortItems[3],
+                      ProgressBar1,
+                      CheckBox1};
+  for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+}
+
+void TMainForm::WriteInitialLines(const dorvane::Volume& volume) {
+  const QString lines[] = {
+      QString(dorvane::CaptionIdle),
+      "Lends a directory of this computer to a C64 over RS-232.",
+      "Serving: " + dorvane::DisplayText(volume.CurrentDirDisplay()),
+      "Line: 115200 baud, 8N1, CTS flow control.",
+      "Pick the port of the C64's cable, then press Start.",
+      "Quit, or closing the window, ends the program.",
+  };
+  for (const QString& line : lines) Memo1->appendPlainText(line);
+}
+
+void TMainForm::FormCreate() { setWindowTitle(dorvane::CaptionIdle); }
+
+void TMainForm::closeEvent(QCloseEvent* event) { FormClose(event); }
+
+void TMainForm::FormClose(QCloseEvent* event) {
+  link_.StopRequested = true;
+  // While the server runs, this close comes from inside one of its waits: hiding
+  // the window now would leave it serving unseen. The loop sees the flag, logs its
+  // end and closes the window itself, and that close goes ahead.
+  if (state_ == FormState::Serving) {
+    event->ignore();
+  } else {
+    event->accept();
+  }
+}
+
+void TMainForm::btnQuit1Click() {
+  if (btnStart1->isEnabled()) {
+    close();
+  } else {
+    link_.StopRequested = true;
+  }
+}
+
+void TMainForm::btnStart1Click() {
+  // Only one server loop per run, and never one nested inside another's events.
+  if (in_start_handler_ || state_ != FormState::Idle) return;
+  in_start_handler_ = true;
+  QString error;
+  try {
+    server_.StartServing();
+  } catch (const std::exception& e) {
+    error = dorvane::DisplayText(e.what());
+  } catch (...) {
+    error = "An unknown error ended serving";
+  }
+  in_start_handler_ = false;
+  if (error.isNull()) return;
+  // A port that opened but could not be configured leaves the window Idle, so
+  // another port can be tried; an error while serving ends serving for good.
+  if (state_ == FormState::Serving) state_ = FormState::Broken;
+  ShowError(error);
+}
+
+void TMainForm::ShowError(const QString& text) {
+  QMessageBox box(QMessageBox::Critical, QGuiApplication::applicationDisplayName(), text,
+                  QMessageBox::Ok, this);
+  box.setObjectName("ErrorBox");
+  box.exec();
+}
+
+void TMainForm::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  // The frame is known only once the window manager has framed the window, which
+  // may take a moment after the show; a late second look catches a slow one.
+  QTimer::singleShot(0, this, &TMainForm::FitOuterSize);
+  QTimer::singleShot(300, this, &TMainForm::FitOuterSize);
+}
+
+void TMainForm::FitOuterSize() {
+  const QRect outer = frameGeometry();
+  const QRect client = geometry();
+  const int frame_width = outer.width() - client.width();
+  const int frame_height = outer.height() - client.height();
+  if (frame_width <= 0 && frame_height <= 0) return;  // no frame: the client is all there is
+  const QSize wanted(OuterWidth - frame_width, OuterHeight - frame_height);
+  if (wanted.isValid() && wanted != size()) setFixedSize(wanted);
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+  // The devices behind the choices can come and go (a USB adapter plugged in), so
+  // each tooltip names the device as it is when the operator asks.
+  if (event->type() == QEvent::ToolTip) {
+    for (std::size_t i = 0; i < rgComPortItems.size(); ++i) {
+      if (watched == rgComPortItems[i]) {
+        rgComPortItems[i]->setToolTip(
+            dorvane::DisplayText(ports_.PortNameFor(static_cast<int>(i))));
+      }
+    }
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+// --- OperatorPanel ---------------------------------------------------------------
+
+void TMainForm::LogLine(const std::string& text) {
+  Memo1->appendPlainText(dorvane::DisplayText(text));
+  // The newest line is always in sight, even when the operator scrolled back.
+  QScrollBar* bar = Memo1->verticalScrollBar();
+  bar->setValue(bar->maximum());
+  PumpEvents();
+}
+
+void TMainForm::PumpEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+void TMainForm::SetStatusCaption(const std::string& text) {
+  const QString caption = dorvane::DisplayText(text);
+  // The display name first: some platforms append it to every window title that
+  // does not already end with it, and this title then does.
+  QGuiApplication::setApplicationDisplayName(caption);
+  setWindowTitle(caption);
+}
+
+void TMainForm::SetProgressPosition(int percent) {
+  ProgressBar1->setValue(std::clamp(percent, 0, 100));
+}
+
+void TMainForm::SetProgressEnabled(bool enabled) { ProgressBar1->setEnabled(enabled); }
+
+void TMainForm::SetStartEnabled(bool enabled) {
+  btnStart1->setEnabled(enabled);
+  // The server disables Start right after the port opened, and enables it again
+  // when its loop has seen StopRequested.
+  if (!enabled && in_start_handler_ && state_ == FormState::Idle) state_ = FormState::Serving;
+  if (enabled && state_ == FormState::Serving) state_ = FormState::Ending;
+}
+
+void TMainForm::SetPortChoiceEnabled(bool enabled) { rgComPort->setEnabled(enabled); }
+
+int TMainForm::PortChoice() const {
+  for (std::size_t i = 0; i < rgComPortItems.size(); ++i) {
+    if (rgComPortItems[i]->isChecked()) return static_cast<int>(i);
+  }
+  return 0;
+}
+
+bool TMainForm::DeleteProtection() const { return CheckBox1->isChecked(); }
+
+void TMainForm::CloseMainWindow() { close(); }
