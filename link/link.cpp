@@ -110,6 +110,15 @@ void Link::SendPacket() {
   WriteByte(packet.PayloadCrc);
 }
 
+void Link::DiscardUntilQuiet(std::uint16_t quiet_ms, int max_bytes) {
+  LinkTimeoutMs = quiet_ms;
+  for (int dropped = 0; dropped < max_bytes; ++dropped) {
+    ReadByte();
+    if (TimedOut || StopRequested) break;
+  }
+  LinkTimeoutMs = OneSecondMs;
+}
+
 void Link::SendStatus(std::uint8_t code) {
   OutgoingPacket.Type = code;
   OutgoingPacket.Length = 0;

@@ -59,6 +59,12 @@ class Link {
   // Makes OutgoingPacket the empty packet whose type is `code`, and sends it.
   void SendStatus(std::uint8_t code);
 
+  // Reads and drops bytes until the line has been quiet for more than `quiet_ms` (or
+  // the stop flag is set, or `max_bytes` were dropped). The C64 waits for an answer
+  // after every packet, so after a damaged header this clears the rest of that packet
+  // instead of reading its payload as new packets. Leaves LinkTimeoutMs at 1000.
+  void DiscardUntilQuiet(std::uint16_t quiet_ms, int max_bytes = MaxPacketLength * 4);
+
   // --- State, for the whole run -------------------------------------------------
 
   std::unique_ptr<SerialPort> PortHandle;

@@ -16,6 +16,10 @@ namespace {
 // Entries a load passes over: only a plain, visible file is sent.
 constexpr std::uint32_t NotLoadable = faHidden | faSystem | faVolumeLabel | faDirectory;
 
+// At 115200 baud a byte takes under 0.1 ms: a line quiet for this long has finished
+// the packet the C64 was sending.
+constexpr std::uint16_t SaveQuietMs = 20;
+
 // A name holding 0x00 would be cut at it by the host's file calls and so name a
 // different file than the C64 asked for.
 bool HoldsNul(const std::string& name) { return name.find('\0') != std::string::npos; }
@@ -152,6 +156,10 @@ void Server::StepSaveReceive() {
   // corrupted bytes into the file while the C64 believes it saved them.
   const bool damaged_data = packet.Type == ptData && packet.PayloadCrcError;
   if (packet.HeaderCrcError || link_.TimedOut || damaged_data) {
+    // The payload of a block whose header failed is still on the line; read as new
+    // packets, a 0x10 in it would end the save, and a chance stEndOfFile would commit
+    // a cut-short file. The C64 sends nothing more until it hears from us.
+    if (packet.HeaderCrcError) link_.DiscardUntilQuiet(SaveQuietMs);
     link_.SendStatus(stRepeat);
     panel_.LogLine("Bad Received Packet");
     return;

@@ -42,6 +42,7 @@ TEST(Save, RefusesDamagedPacketsAndRepeatsItsLastStatus) {
   rig.Send(PacketBytes(ptData, content));  // resent whole
   rig.Send(StatusBytes(stRepeat));         // the stOk again
   rig.Send({ptData, 0x00, 0x55});          // bad header
+  rig.link.port->Silence(100);             // the C64 waits for the answer
   rig.Send(StatusBytes(stEndOfFile));
   rig.Serve();
 
@@ -51,6 +52,31 @@ TEST(Save, RefusesDamagedPacketsAndRepeatsItsLastStatus) {
   const Names log(rig.Log().begin() + 3, rig.Log().end() - 2);
   EXPECT_EQ(log, (Names{"Getting file: f", "Bad Received Packet", "Repeat last status packet",
                         "Repeat last status packet", "Bad Received Packet"}));
+}
+
+TEST(Save, PayloadOfABlockWithADamagedHeaderIsNeverReadAsPackets) {
+  // The payload hides an attention byte and a complete stEndOfFile: read as packets
+  // they would end the save, or commit a cut-short file.
+  const Bytes first = Pattern(100);
+  Bytes hidden = Cat({Bytes(9, 0x20), StatusBytes(ptAttention), StatusBytes(stEndOfFile)});
+  hidden.resize(60, 0x20);
+  Bytes damaged = PacketBytes(ptData, hidden);
+  damaged[2] ^= 0x40;  // header CRC
+
+  ServedRig rig;
+  rig.Put("keep.prg", Pattern(10));
+  rig.Send(Request(ptSave, "KEEP.PRG"));
+  rig.Send(PacketBytes(ptData, first));
+  rig.Send(damaged);
+  rig.link.port->Silence(100);  // the C64 waits for the answer
+  rig.Send(PacketBytes(ptData, hidden));
+  rig.Send(StatusBytes(stEndOfFile));
+  rig.Serve();
+
+  EXPECT_EQ(rig.Replies(),
+            Cat({StatusBytes(stOk), StatusBytes(stOk), StatusBytes(stRepeat), StatusBytes(stOk)}));
+  EXPECT_EQ(rig.Get("keep.prg"), Cat({first, hidden}));
+  EXPECT_EQ(rig.Entries(), Names{"keep.prg"});
 }
 
 TEST(Save, EveryEndButEndOfFileLeavesTheTargetAsItWasAndNoTemporaryFile) {
@@ -74,6 +100,7 @@ TEST(Save, EveryEndButEndOfFileLeavesTheTargetAsItWasAndNoTemporaryFile) {
     rig.Send(Request(ptSave, c.target));
     rig.Send(PacketBytes(ptData, Bytes(100, 0xEE)));
     rig.Send(c.end);
+    rig.link.port->Silence(100);  // the C64 waits for the answer
     rig.Serve();
 
     EXPECT_EQ(rig.Replies(), Cat({StatusBytes(stOk), StatusBytes(stOk), c.answer}));

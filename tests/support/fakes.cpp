@@ -18,6 +18,10 @@ bool ScriptedPort::ReadAttempt(std::uint8_t& byte) {
   ++read_attempts;
   if (script_.empty()) {
     clock_.Advance(AttemptMs);
+    if (pending_silence_ > 0) {  // a silence scripted last holds the drain back
+      pending_silence_ -= pending_silence_ < AttemptMs ? pending_silence_ : AttemptMs;
+      return false;
+    }
     if (on_drained) on_drained();
     return false;
   }

@@ -34,7 +34,8 @@ class ScriptedPort : public SerialPort {
 
   // Bytes the C64 sends, available at once (after any silence scripted before them).
   void Feed(const std::vector<std::uint8_t>& bytes);
-  // Silence of `ms` before the next fed byte becomes available.
+  // Silence of `ms` before the next fed byte becomes available; at the end of the
+  // script, silence before the script counts as drained.
   void Silence(std::uint32_t ms);
 
   bool ReadAttempt(std::uint8_t& byte) override;
