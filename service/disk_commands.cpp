@@ -23,8 +23,12 @@ char UpperCase(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a'
 }  // namespace
 
 void Server::CommandChangeDrive(std::string argument) {
-  // The caller guarantees at least "x:". This host has one tree and no drives: every
-  // letter names the served root, and what follows the colon is a path from there.
+  // This host has one tree and no drives: every letter names the served root, and
+  // what follows the colon is a path from there.
+  if (argument.size() < 2) {
+    link_.SendStatus(stError);
+    return;
+  }
   argument[0] = UpperCase(argument[0]);
   if (!IsDriveLetter(argument[0]) || HoldsNul(argument)) {
     // Unanswered, the C64 would hang waiting for a reply; it gets a plain refusal.
