@@ -1,0 +1,110 @@
+#include "tests/e2e/served_session.h"
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+#include <random>
+
+#include "platform/posix_files.h"
+#include "tools/peer/listing_decoder.h"
+
+namespace dorvane::e2e {
+
+namespace fs = std::filesystem;
+
+Bytes RandomBytes(std::size_t count, std::uint32_t seed) {
+  std::mt19937 random(seed);
+  Bytes bytes(count);
+  for (std::uint8_t& b : bytes) b = static_cast<std::uint8_t>(random());
+  return bytes;
+}
+
+Bytes TextBytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+Listed ListedLines(const Bytes& image) {
+  const peer::DecodedListing listing = peer::DecodeListing(image);
+  EXPECT_TRUE(listing.Ok()) << listing.Error;
+  Listed lines;
+  for (const peer::ListingLine& line : listing.Lines) lines.emplace_back(line.Number, line.Text);
+  return lines;
+}
+
+std::string EntryText(int lead, const std::string& name, int fill, const std::string& type,
+                      int trail) {
+  return std::string(lead, ' ') + '"' + name + '"' + std::string(fill, ' ') + type +
+         std::string(trail, ' ');
+}
+
+ServedSession::ServedSession() {
+  std::string pattern = (fs::temp_directory_path() / "dorvane-e2e-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) {
+    ADD_FAILURE() << "mkdtemp failed";
+    return;
+  }
+  outside_ = pattern;
+  root_ = outside_ / "served";
+  fs::create_directory(root_);
+}
+
+ServedSession::~ServedSession() {
+  peer_.reset();
+  port_.reset();
+  // A test that ended early left its server running: it gets the operator's stop,
+  // and the kill after a grace.
+  if (server_ && server_->Running()) server_->Stop(SIGTERM);
+  server_.reset();
+  ClosePtyPair(pty_);
+  if (outside_.empty()) return;
+  // A directory a test made read-only would keep its entries from an ordinary user.
+  std::error_code walking, ignored;
+  for (auto it = fs::recursive_directory_iterator(outside_, walking);
+       !walking && it != fs::recursive_directory_iterator(); it.increment(walking)) {
+    if (it->is_directory() && !it->is_symlink())
+      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+  }
+  fs::remove_all(outside_, ignored);
+}
+
+void ServedSession::StartServer(bool allow_delete, FileAccess access) {
+  pty_ = OpenPtyPair();
+  std::vector<std::string> args = {"--port", pty_.slave_path, "--root", root_.string()};
+  if (allow_delete) args.push_back("--allow-delete");
+  server_ =
+      std::make_unique<ServerProcess>(std::string(DORVANE_BIN_DIR) + "/dorvaned", args, access);
+  ASSERT_TRUE(server_->AwaitLine("Waiting for command from C64..."))
+      << "the server never got ready; its error output: " << server_->ErrText();
+  // The peer's port owns its descriptor; the pair keeps the master for the hang-up.
+  port_ = TermiosPort::Adopt(dup(pty_.master));
+  peer_ = std::make_unique<peer::C64Peer>(*port_, clock_, options);
+}
+
+std::optional<int> ServedSession::StopServer(int signal) { return server_->Stop(signal); }
+
+void ServedSession::Put(const fs::path& path, const Bytes& data) {
+  const fs::path where = path.is_absolute() ? path : root_ / path;
+  std::ofstream out(where, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+  ASSERT_TRUE(out.good()) << where;
+}
+
+std::optional<Bytes> ServedSession::Contents(const fs::path& path) const {
+  const fs::path where = path.is_absolute() ? path : root_ / path;
+  std::ifstream in(where, std::ios::binary);
+  if (!in) return std::nullopt;
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<fs::path> ServedSession::PendingSaves() const {
+  std::vector<fs::path> found;
+  std::error_code error;
+  for (auto it = fs::recursive_directory_iterator(outside_, error);
+       !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+    if (it->path().filename().string().rfind(PendingFilePrefix, 0) == 0)
+      found.push_back(it->path());
+  }
+  return found;
+}
+
+}  // namespace dorvane::e2e
