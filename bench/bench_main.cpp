@@ -1,0 +1,132 @@
+// dorvane-bench: how fast dorvaned answers and moves data, over pseudo-terminals,
+// with the C64's side played by the peer library. Each figure is printed as
+// "name: value", with its target where it has one.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <string>
+
+#include "bench/measurements.h"
+#include "bench/server_process.h"
+
+namespace {
+
+using dorvane::bench::BenchSetup;
+
+constexpr const char* Usage =
+    "Usage: dorvane-bench [--quick] [--server PATH]\n"
+    "Measures dorvaned over pseudo-terminals: the turnaround after each stOk of a load,\n"
+    "load and save throughput unthrottled and over a 115200-baud cable, the idle\n"
+    "processor share, and the time to list a directory of 2,046 files.\n"
+    "\n"
+    "  --quick         smaller transfers and a shorter idle spell\n"
+    "  --server PATH   the dorvaned to measure (default: the one beside this program)\n";
+
+bool failed_any = false;
+
+void Figure(const char* name, double value, int decimals) {
+  std::printf("%s: %.*f\n", name, decimals, value);
+}
+
+// `below`: the target is a ceiling; otherwise a floor.
+void Target(const char* name, double value, int decimals, double target, bool below) {
+  const bool met = below ? value < target : value >= target;
+  std::printf("%s: %.*f (target %s %g: %s)\n", name, decimals, value, below ? "<" : ">=", target,
+              met ? "met" : "MISSED");
+}
+
+void Paced(const std::string& prefix, const dorvane::bench::PacedFigures& paced) {
+  const auto name = [&](const char* what) { return prefix + what; };
+  Figure(name("_bytes_per_s").c_str(), paced.bytes_per_second, 0);
+  Target(name("_percent_of_ceiling").c_str(),
+         paced.bytes_per_second / dorvane::bench::CeilingBytesPerSecond * 100, 2, 99, false);
+  Figure(name("_block_overhead_us").c_str(), paced.block_overhead_us, 1);
+  Figure(name("_server_answer_us").c_str(), paced.server_answer_us, 1);
+  Figure(name("_peer_answer_us").c_str(), paced.peer_answer_us, 1);
+  Figure(name("_relay_late_us").c_str(), paced.relay_late_us, 1);
+  Figure(name("_relay_late_p99_us").c_str(), paced.relay_late_p99_us, 1);
+}
+
+// Every figure depends on the processor being free when the server wants it; the
+// machine's load over the last minute says how far that was so.
+void LoadAverage(const char* name) {
+  double one_minute = -1;
+  if (std::FILE* in = std::fopen("/proc/loadavg", "r")) {
+    if (std::fscanf(in, "%lf", &one_minute) != 1) one_minute = -1;
+    std::fclose(in);
+  }
+  std::printf("%s: %.2f (cores: %ld)\n", name, one_minute, ::sysconf(_SC_NPROCESSORS_ONLN));
+}
+
+// Runs one measurement; a failure is reported and the others still run.
+template <typename Measure>
+void Run(const char* what, Measure measure) {
+  std::fflush(stdout);
+  try {
+    measure();
+  } catch (const std::exception& error) {
+    std::printf("%s: failed: %s\n", what, error.what());
+    failed_any = true;
+  }
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  BenchSetup setup;
+  setup.server_program = dorvane::bench::DefaultServerProgram();
+  bool quick = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--quick") == 0) {
+      quick = true;
+    } else if (std::strcmp(argv[i], "--server") == 0 && i + 1 < argc) {
+      setup.server_program = argv[++i];
+    } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::fputs(Usage, stdout);
+      return 0;
+    } else {
+      std::fprintf(stderr, "dorvane-bench: unknown argument: %s\n%s", argv[i], Usage);
+      return 2;
+    }
+  }
+  if (quick) {
+    setup.unthrottled_size = 256 << 10;
+    setup.paced_size = 32 << 10;
+    setup.idle_seconds = 2.0;
+    setup.listing_runs = 2;
+  }
+  std::printf("server: %s\n", setup.server_program.c_str());
+  LoadAverage("load_average_before");
+  std::printf("unthrottled_bytes: %zu\npaced_bytes: %zu\n", setup.unthrottled_size,
+              setup.paced_size);
+
+  using namespace dorvane::bench;
+  Run("load", [&] {
+    const LoadFigures load = MeasureLoad(setup);
+    std::printf("turnaround_samples: %zu\n", load.turnaround_samples);
+    Target("turnaround_median_us", load.turnaround_median_us, 1, 200, true);
+    Target("turnaround_p99_us", load.turnaround_p99_us, 1, 1000, true);
+    Figure("load_bytes_per_s", load.bytes_per_second, 0);
+  });
+  Run("save", [&] { Figure("save_bytes_per_s", MeasureSave(setup), 0); });
+  Figure("paced_ceiling_bytes_per_s", CeilingBytesPerSecond, 0);
+  Run("paced_load", [&] { Paced("paced_load", MeasurePacedLoad(setup)); });
+  Run("paced_save", [&] { Paced("paced_save", MeasurePacedSave(setup)); });
+  Run("idle", [&] {
+    Figure("idle_seconds", setup.idle_seconds, 1);
+    const IdleFigures idle = MeasureIdleCpu(setup);
+    Target("idle_cpu_percent", idle.ticks_percent, 2, 1, true);
+    Figure("idle_cpu_percent_exact", idle.exact_percent, 3);
+  });
+  Run("listing", [&] {
+    const ListingFigures listing = MeasureListing(setup);
+    std::printf("listing_entries: %zu\n", listing.entries);
+    Target("listing_answer_ms", listing.answer_ms, 2, 20, true);
+    Figure("listing_transfer_ms", listing.transfer_ms, 2);
+  });
+  LoadAverage("load_average_after");
+  return failed_any ? 1 : 0;
+}

@@ -1,0 +1,250 @@
+#include "bench/measurements.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "bench/process_cpu.h"
+#include "bench/sample_stats.h"
+#include "bench/served_peer.h"
+#include "bench/soak_model.h"
+#include "bench/temp_dir.h"
+#include "link/wire_format.h"
+#include "tools/peer/listing_decoder.h"
+#include "tools/peer/paced_port.h"
+
+namespace dorvane::bench {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int ListedFiles = 2046;
+constexpr std::chrono::seconds CommitPatience{5};
+
+// A served root and the server's log beside it, outside what is served.
+struct Scene {
+  Scene() : dir("dorvane-bench-") { fs::create_directory(Root()); }
+  fs::path Root() const { return dir.Path() / "root"; }
+  fs::path Log() const { return dir.Path() / "server.log"; }
+  TempDir dir;
+};
+
+ServedPeerOptions OptionsFor(const BenchSetup& setup, const Scene& scene) {
+  ServedPeerOptions options;
+  options.server_program = setup.server_program;
+  options.root = scene.Root();
+  options.log_path = scene.Log();
+  options.burst_writes = true;
+  return options;
+}
+
+Bytes RandomBytes(std::size_t size, std::uint64_t seed) {
+  std::mt19937_64 random(seed);
+  Bytes data(size);
+  for (std::uint8_t& b : data) b = static_cast<std::uint8_t>(random());
+  return data;
+}
+
+void WriteFile(const fs::path& path, const Bytes& data) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+  if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+double Seconds(Nanos span) { return std::chrono::duration<double>(span).count(); }
+
+double Micros(double nanos) { return nanos / 1000.0; }
+
+std::vector<double> AsDoubles(const std::vector<std::int64_t>& values) {
+  return std::vector<double>(values.begin(), values.end());
+}
+
+ServedPeerOptions PacedOptionsFor(const BenchSetup& setup, const Scene& scene) {
+  ServedPeerOptions options = OptionsFor(setup, scene);
+  options.byte_time = peer::ByteTime115200;
+  return options;
+}
+
+// The figures of a paced transfer that has just ended; stops the relay.
+PacedFigures PacedFiguresOf(ServedPeer& served, double bytes_per_second) {
+  served.Relay()->Stop();
+  const RelayTimes& times = served.Relay()->Times();
+  PacedFigures figures;
+  figures.bytes_per_second = bytes_per_second;
+  // The peer's turns come once a block: the distance between two of them is the
+  // block's whole cycle, data and reply.
+  const std::vector<TimingPort::Turn>& turns = served.Timing().Turns();
+  std::vector<double> cycles;
+  for (std::size_t i = 1; i < turns.size(); ++i) {
+    cycles.push_back(static_cast<double>((turns[i].last_write - turns[i - 1].last_write).count()));
+  }
+  const double wire_ns = 262.0 * static_cast<double>(peer::ByteTime115200.count());
+  figures.block_overhead_us = Micros(Median(cycles) - wire_ns);
+  figures.server_answer_us = Micros(Median(AsDoubles(times.server_answer)));
+  figures.peer_answer_us = Micros(Median(AsDoubles(times.peer_answer)));
+  figures.relay_late_us = Micros(Median(AsDoubles(times.last_byte_late)));
+  figures.relay_late_p99_us = Micros(Percentile(AsDoubles(times.last_byte_late), 99));
+  return figures;
+}
+
+// Loads `name`, which must bring `expected`; the bytes a second it took.
+double TimedLoad(ServedPeer& served, const std::string& name, const Bytes& expected) {
+  const Nanos start = SteadyNow();
+  const peer::LoadResult result = served.Peer().Load(name);
+  const Nanos end = SteadyNow();
+  if (!result.Succeeded) throw std::runtime_error("load of " + name + ": " + result.Describe());
+  const std::string difference = DescribeDifference(expected, result.Data);
+  if (!difference.empty()) throw std::runtime_error("load of " + name + ": " + difference);
+  return static_cast<double>(expected.size()) / Seconds(end - start);
+}
+
+// Saves `data` as `name` and waits for the server to commit it; the bytes a second
+// the transfer took (up to the peer's stEndOfFile, which nothing answers).
+double TimedSave(ServedPeer& served, const fs::path& root, const std::string& name,
+                 const Bytes& data) {
+  const Nanos start = SteadyNow();
+  const peer::PeerResult result = served.Peer().Save(name, data);
+  const Nanos end = SteadyNow();
+  if (!result.Succeeded) throw std::runtime_error("save of " + name + ": " + result.Describe());
+  const auto deadline = std::chrono::steady_clock::now() + CommitPatience;
+  std::string difference;
+  do {
+    difference = DescribeDifference(data, ReadWholeFile(root / name));
+    if (difference.empty()) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  } while (std::chrono::steady_clock::now() < deadline);
+  if (!difference.empty()) throw std::runtime_error("saved " + name + ": " + difference);
+  return static_cast<double>(data.size()) / Seconds(end - start);
+}
+
+// A C64 disk's worth of names: mostly short ones shown as they are, every eighth
+// too long for the listing and shown by its alternate name.
+void FillListingDirectory(const fs::path& root) {
+  std::mt19937 random(2046);
+  for (int i = 0; i < ListedFiles; ++i) {
+    char name[64];
+    if (i % 8 == 7) {
+      std::snprintf(name, sizeof name, "a rather long program name %04d.prg", i);
+    } else {
+      std::snprintf(name, sizeof name, "game%04d.prg", i);
+    }
+    const int fd = ::open((root / name).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0) throw std::runtime_error(std::string("cannot create ") + name);
+    // Sizes only matter to the block counts; a sparse file costs no disk.
+    const auto size = static_cast<off_t>(std::uniform_int_distribution<int>(0, 200000)(random));
+    const bool sized = ::ftruncate(fd, size) == 0;
+    ::close(fd);
+    if (!sized) throw std::runtime_error(std::string("cannot size ") + name);
+  }
+}
+
+}  // namespace
+
+LoadFigures MeasureLoad(const BenchSetup& setup) {
+  Scene scene;
+  const Bytes file = RandomBytes(setup.unthrottled_size, 1);
+  WriteFile(scene.Root() / "big.prg", file);
+  ServedPeer served(OptionsFor(setup, scene));
+
+  // The first load fills the page cache; the second is measured.
+  TimedLoad(served, "big.prg", file);
+  served.Timing().Clear();
+  LoadFigures figures;
+  figures.bytes_per_second = TimedLoad(served, "big.prg", file);
+  const std::vector<double> turnarounds = TurnaroundsAfterOk(served.Timing().Turns());
+  figures.turnaround_samples = turnarounds.size();
+  figures.turnaround_median_us = Median(turnarounds);
+  figures.turnaround_p99_us = Percentile(turnarounds, 99.0);
+  return figures;
+}
+
+double MeasureSave(const BenchSetup& setup) {
+  Scene scene;
+  ServedPeer served(OptionsFor(setup, scene));
+  const Bytes data = RandomBytes(setup.unthrottled_size, 2);
+  TimedSave(served, scene.Root(), "warm.prg", RandomBytes(64 << 10, 3));
+  return TimedSave(served, scene.Root(), "big.prg", data);
+}
+
+PacedFigures MeasurePacedLoad(const BenchSetup& setup) {
+  Scene scene;
+  const Bytes file = RandomBytes(setup.paced_size, 4);
+  WriteFile(scene.Root() / "paced.prg", file);
+  ServedPeer served(PacedOptionsFor(setup, scene));
+  const double rate = TimedLoad(served, "paced.prg", file);
+  return PacedFiguresOf(served, rate);
+}
+
+PacedFigures MeasurePacedSave(const BenchSetup& setup) {
+  Scene scene;
+  ServedPeer served(PacedOptionsFor(setup, scene));
+  const double rate =
+      TimedSave(served, scene.Root(), "paced.prg", RandomBytes(setup.paced_size, 5));
+  return PacedFiguresOf(served, rate);
+}
+
+IdleFigures MeasureIdleCpu(const BenchSetup& setup) {
+  Scene scene;
+  ServedPeer served(OptionsFor(setup, scene));
+  // Let the start-up's work pass before the quiet is measured.
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  const pid_t pid = served.Server().Pid();
+  const std::optional<std::uint64_t> ticks_before = ReadCpuTicks(pid);
+  const std::optional<std::uint64_t> nanos_before = ReadRunNanos(pid);
+  const Nanos start = SteadyNow();
+  std::this_thread::sleep_for(std::chrono::duration<double>(setup.idle_seconds));
+  const std::optional<std::uint64_t> ticks_after = ReadCpuTicks(pid);
+  const std::optional<std::uint64_t> nanos_after = ReadRunNanos(pid);
+  const double seconds = Seconds(SteadyNow() - start);
+  if (!ticks_before || !ticks_after) throw std::runtime_error("cannot read /proc of the server");
+  IdleFigures figures;
+  figures.ticks_percent = CoreSharePercent(*ticks_after - *ticks_before, TicksPerSecond(), seconds);
+  if (nanos_before && nanos_after) {
+    figures.exact_percent = static_cast<double>(*nanos_after - *nanos_before) / 1e9 / seconds * 100;
+  }
+  return figures;
+}
+
+ListingFigures MeasureListing(const BenchSetup& setup) {
+  Scene scene;
+  FillListingDirectory(scene.Root());
+  ServedPeer served(OptionsFor(setup, scene));
+
+  std::vector<double> answers;
+  std::vector<double> transfers;
+  ListingFigures figures;
+  for (int run = 0; run < setup.listing_runs; ++run) {
+    served.Timing().Clear();
+    const peer::LoadResult result = served.Peer().Directory();
+    if (!result.Succeeded) throw std::runtime_error("listing: " + result.Describe());
+    const peer::DecodedListing listing = peer::DecodeListing(result.Data);
+    if (!listing.Ok()) throw std::runtime_error("listing: " + listing.Error);
+    // The title and the total line come with the entries.
+    figures.entries = listing.Lines.size() - 2;
+    if (figures.entries != ListedFiles) {
+      throw std::runtime_error("listing shows " + std::to_string(figures.entries) + " entries");
+    }
+    // The turns: attention and echo, then the request and its stOk.
+    const std::vector<TimingPort::Turn>& turns = served.Timing().Turns();
+    if (turns.size() < 2) throw std::runtime_error("listing: the exchange was not seen");
+    const TimingPort::Turn& request = turns[1];
+    answers.push_back(
+        std::chrono::duration<double, std::milli>(request.first_answer - request.last_write)
+            .count());
+    transfers.push_back(
+        std::chrono::duration<double, std::milli>(served.Timing().LastRead() - request.last_write)
+            .count());
+  }
+  figures.answer_ms = Median(answers);
+  figures.transfer_ms = Median(transfers);
+  return figures;
+}
+
+}  // namespace dorvane::bench

@@ -1,0 +1,70 @@
+// The benchmark's measurements, each against a dorvaned of its own in a fresh
+// temporary directory. Every function throws std::runtime_error when a transfer
+// fails or brings wrong bytes: a figure from a broken exchange would mean nothing.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "bench/bench_clock.h"
+
+namespace dorvane::bench {
+
+// One byte of 8N1 at 115200 baud, and the protocol's best at that rate: 255 payload
+// bytes for every 262 bytes on the wire (a full block of 259 and the C64's stOk).
+inline constexpr double WireBytesPerSecond = 115200.0 / 10.0;
+inline constexpr double CeilingBytesPerSecond = WireBytesPerSecond * 255.0 / 262.0;
+
+struct LoadFigures {
+  double turnaround_median_us = 0;
+  double turnaround_p99_us = 0;
+  std::size_t turnaround_samples = 0;
+  double bytes_per_second = 0;
+};
+
+// A transfer through the paced cable, and where the time between blocks went.
+struct PacedFigures {
+  double bytes_per_second = 0;
+  // How much longer a block took than its 262 bytes on the wire (median).
+  double block_overhead_us = 0;
+  // Medians of the two sides' turnarounds as the relay saw them, and of how late
+  // the relay delivered a packet's last byte.
+  double server_answer_us = 0;
+  double peer_answer_us = 0;
+  double relay_late_us = 0;
+  double relay_late_p99_us = 0;
+};
+
+struct ListingFigures {
+  double answer_ms = 0;    // request sent to the server's stOk
+  double transfer_ms = 0;  // request sent to the listing's stEndOfFile
+  std::size_t entries = 0;
+};
+
+struct BenchSetup {
+  std::string server_program;
+  std::size_t unthrottled_size = 1 << 20;
+  std::size_t paced_size = 128 << 10;
+  double idle_seconds = 5.0;
+  int listing_runs = 5;
+};
+
+// A load of `unthrottled_size` bytes over a direct pseudo-terminal: the turnaround
+// after each stOk and the throughput.
+LoadFigures MeasureLoad(const BenchSetup& setup);
+// A save of `unthrottled_size` bytes over a direct pseudo-terminal, in bytes a second.
+double MeasureSave(const BenchSetup& setup);
+// A load, or a save, of `paced_size` bytes through a cable at 115200 baud.
+PacedFigures MeasurePacedLoad(const BenchSetup& setup);
+PacedFigures MeasurePacedSave(const BenchSetup& setup);
+// The server's processor time over `idle_seconds` without requests, in per cent of
+// one core: from utime + stime, and exactly from the scheduler's own count.
+struct IdleFigures {
+  double ticks_percent = 0;
+  double exact_percent = 0;
+};
+IdleFigures MeasureIdleCpu(const BenchSetup& setup);
+// "$" in a directory of 2,046 files, the medians over `listing_runs` requests.
+ListingFigures MeasureListing(const BenchSetup& setup);
+
+}  // namespace dorvane::bench

@@ -1,0 +1,62 @@
+#include "bench/served_peer.h"
+
+#include <fcntl.h>
+
+#include <stdexcept>
+
+#include "bench/burst_port.h"
+#include "platform/termios_port.h"
+
+namespace dorvane::bench {
+
+namespace {
+
+constexpr std::chrono::seconds StartPatience{10};
+
+}  // namespace
+
+ServedPeer::ServedPeer(ServedPeerOptions options) {
+  ServerOptions server;
+  server.program = options.server_program;
+  server.port = server_pty_.pair.slave_path;
+  server.root = options.root.string();
+  server.log_path = options.log_path.string();
+  server_ = std::make_unique<ServerProcess>(server);
+  if (!server_->WaitUntilServing(StartPatience)) {
+    throw std::runtime_error("dorvaned did not come up; its log:\n" + server_->Log());
+  }
+
+  if (options.byte_time) {
+    peer_pty_.emplace();
+    // The peer holds the slave of its own pair as the C64 holds its end of a cable.
+    const std::string& path = peer_pty_->pair.slave_path;
+    if (options.burst_writes) {
+      const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+      if (fd >= 0) port_ = std::make_unique<BurstPort>(fd);
+    } else {
+      port_ = TermiosPort::Open(path);
+    }
+    if (!port_) throw std::runtime_error("cannot open " + path);
+    relay_ = std::make_unique<WireRelay>(server_pty_.pair.master, peer_pty_->pair.master,
+                                         *options.byte_time);
+    relay_->Start();
+  } else {
+    const int master = server_pty_.pair.master;
+    server_pty_.pair.master = -1;  // the port closes it now
+    if (options.burst_writes) {
+      port_ = std::make_unique<BurstPort>(master);
+    } else {
+      port_ = TermiosPort::Adopt(master);
+    }
+  }
+  timing_ = std::make_unique<TimingPort>(*port_);
+  peer_ = std::make_unique<peer::C64Peer>(*timing_, clock_, options.peer);
+}
+
+ServedPeer::~ServedPeer() {
+  peer_.reset();
+  if (relay_) relay_->Stop();
+  // The server is stopped by its own destructor, before the pseudo-terminals close.
+}
+
+}  // namespace dorvane::bench
