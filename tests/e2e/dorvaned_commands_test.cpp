@@ -1,11 +1,8 @@
 // The headless server as built, on a pseudo-terminal: the test plays the C64 on the
 // master side with raw bytes and reads the log from the server's standard output.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -14,11 +11,11 @@
 #include <fstream>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "link/wire_format.h"
 #include "platform/pty_pair.h"
+#include "tests/e2e/server_process.h"
 #include "tests/support/fakes.h"
 
 namespace {
@@ -30,14 +27,12 @@ using Bytes = std::vector<std::uint8_t>;
 using Lines = std::vector<std::string>;
 using Clock = std::chrono::steady_clock;
 
-constexpr auto kPatience = std::chrono::seconds(10);  // bounds every wait
-
 const std::string kWaiting = "Waiting for command from C64...";
 
 // Reads what is there on `fd` until `enough` says so or the patience runs out.
 template <typename Enough>
 void ReadUntil(int fd, std::string& into, Enough enough) {
-  const auto deadline = Clock::now() + kPatience;
+  const auto deadline = Clock::now() + dorvane::e2e::Patience;
   while (!enough(into) && Clock::now() < deadline) {
     pollfd p{fd, POLLIN, 0};
     if (poll(&p, 1, 50) <= 0) continue;
@@ -48,81 +43,11 @@ void ReadUntil(int fd, std::string& into, Enough enough) {
   }
 }
 
-Lines SplitLines(const std::string& text) {
-  Lines lines;
-  std::size_t start = 0;
-  for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-    lines.push_back(text.substr(start, end - start));
-  return lines;
-}
-
 // One run of build/bin/dorvaned, its standard output and error on pipes.
-class Dorvaned {
+class Dorvaned : public dorvane::e2e::ServerProcess {
  public:
-  explicit Dorvaned(const std::vector<std::string>& args) {
-    int out[2], err[2];
-    EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
-    EXPECT_EQ(pipe2(err, O_CLOEXEC), 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-    const std::string program = std::string(DORVANE_BIN_DIR) + "/dorvaned";
-    std::vector<char*> argv{const_cast<char*>(program.c_str())};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    EXPECT_EQ(posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    close(err[1]);
-    out_ = out[0];
-    err_ = err[0];
-  }
-  ~Dorvaned() {
-    if (pid_ > 0 && !status_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    close(out_);
-    close(err_);
-  }
-
-  // Waits until standard output holds `line` as a whole line.
-  bool AwaitLine(const std::string& line) {
-    ReadUntil(out_, out_text_,
-              [&](const std::string& text) { return text.find(line + "\n") != std::string::npos; });
-    return out_text_.find(line + "\n") != std::string::npos;
-  }
-
-  // The exit status, or nothing when it did not end within the patience.
-  std::optional<int> AwaitExit() {
-    const auto deadline = Clock::now() + kPatience;
-    while (!status_ && Clock::now() < deadline) {
-      int status = 0;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      } else {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      }
-    }
-    if (status_) {
-      ReadUntil(out_, out_text_, [](const std::string&) { return false; });
-      ReadUntil(err_, err_text_, [](const std::string&) { return false; });
-    }
-    return status_;
-  }
-
-  void Signal(int signal) { kill(pid_, signal); }
-  Lines Out() const { return SplitLines(out_text_); }
-  const std::string& Err() const { return err_text_; }
-
- private:
-  pid_t pid_ = -1;
-  int out_ = -1;
-  int err_ = -1;
-  std::string out_text_;
-  std::string err_text_;
-  std::optional<int> status_;
+  explicit Dorvaned(const std::vector<std::string>& args)
+      : ServerProcess(std::string(DORVANE_BIN_DIR) + "/dorvaned", args) {}
 };
 
 struct TempDir {
@@ -181,29 +106,28 @@ TEST(Dorvaned, ServesDiskCommandsUntilTerminated) {
   EXPECT_FALSE(fs::exists(root.path / "old.prg"));
   EXPECT_FALSE(fs::exists(root.path / "new.prg"));
 
-  server.Signal(SIGTERM);
-  EXPECT_EQ(server.AwaitExit(), std::optional<int>(0));
-  EXPECT_EQ(server.Out(), Lines({"Initialising port " + pty.slave_path,
-                                 kWaiting,
-                                 "Action",
-                                 "Making directory: work",
-                                 kWaiting,
-                                 "Action",
-                                 "Renaming file old.prg to new.prg",
-                                 kWaiting,
-                                 "Action",
-                                 "Deleting file: new.prg",
-                                 kWaiting,
-                                 "Action",
-                                 "Changing dir path to: games",
-                                 kWaiting,
-                                 "Action",
-                                 kWaiting,
-                                 "Action",
-                                 "Making directory: deeper",
-                                 kWaiting,
-                                 " terminated!"}));
-  EXPECT_EQ(server.Err(), "");
+  EXPECT_EQ(server.Stop(SIGTERM), std::optional<int>(0));
+  EXPECT_EQ(server.OutLines(), Lines({"Initialising port " + pty.slave_path,
+                                      kWaiting,
+                                      "Action",
+                                      "Making directory: work",
+                                      kWaiting,
+                                      "Action",
+                                      "Renaming file old.prg to new.prg",
+                                      kWaiting,
+                                      "Action",
+                                      "Deleting file: new.prg",
+                                      kWaiting,
+                                      "Action",
+                                      "Changing dir path to: games",
+                                      kWaiting,
+                                      "Action",
+                                      kWaiting,
+                                      "Action",
+                                      "Making directory: deeper",
+                                      kWaiting,
+                                      " terminated!"}));
+  EXPECT_EQ(server.ErrText(), "");
   dorvane::ClosePtyPair(pty);
 }
 
@@ -217,9 +141,8 @@ TEST(Dorvaned, DeleteIsProtectedUnlessAllowed) {
   EXPECT_EQ(c64.Request(Command("s:keep.prg")), StatusBytes(dorvane::stDeleteError));
   EXPECT_TRUE(server.AwaitLine("Can't delete! Protected deleting!!!"));
   EXPECT_TRUE(fs::exists(root.path / "keep.prg"));
-  server.Signal(SIGINT);
-  EXPECT_EQ(server.AwaitExit(), std::optional<int>(0));
-  EXPECT_EQ(server.Out().back(), " terminated!");
+  EXPECT_EQ(server.Stop(SIGINT), std::optional<int>(0));
+  EXPECT_EQ(server.OutLines().back(), " terminated!");
   dorvane::ClosePtyPair(pty);
 }
 
@@ -248,8 +171,8 @@ TEST(Dorvaned, RefusalsAtStart) {
     SCOPED_TRACE(c.args.back());
     Dorvaned server(c.args);
     EXPECT_EQ(server.AwaitExit(), std::optional<int>(c.status));
-    EXPECT_EQ(server.Out(), c.out);
-    EXPECT_NE(server.Err().find(c.err_holds), std::string::npos) << server.Err();
+    EXPECT_EQ(server.OutLines(), c.out);
+    EXPECT_NE(server.ErrText().find(c.err_holds), std::string::npos) << server.ErrText();
   }
 }
 
