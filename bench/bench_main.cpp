@@ -47,6 +47,9 @@ void Paced(const std::string& prefix, const dorvane::bench::PacedFigures& paced)
   Figure(name("_peer_answer_us").c_str(), paced.peer_answer_us, 1);
   Figure(name("_relay_late_us").c_str(), paced.relay_late_us, 1);
   Figure(name("_relay_late_p99_us").c_str(), paced.relay_late_p99_us, 1);
+  std::printf("%s_slow_blocks: %zu of %zu (%.0f%% of the time lost)\n", prefix.c_str(),
+              paced.slow_blocks, paced.blocks, paced.slow_share_of_loss * 100);
+  std::printf("%s_relay_realtime: %s\n", prefix.c_str(), paced.relay_realtime ? "yes" : "no");
 }
 
 // Every figure depends on the processor being free when the server wants it; the

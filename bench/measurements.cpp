@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <random>
@@ -87,6 +88,19 @@ PacedFigures PacedFiguresOf(ServedPeer& served, double bytes_per_second) {
   }
   const double wire_ns = 262.0 * static_cast<double>(peer::ByteTime115200.count());
   figures.block_overhead_us = Micros(Median(cycles) - wire_ns);
+  double lost = 0;
+  double lost_slow = 0;
+  for (double cycle : cycles) {
+    const double over = std::max(cycle - wire_ns, 0.0);
+    lost += over;
+    if (over > 1e6) {
+      ++figures.slow_blocks;
+      lost_slow += over;
+    }
+  }
+  figures.blocks = cycles.size();
+  figures.slow_share_of_loss = lost > 0 ? lost_slow / lost : 0;
+  figures.relay_realtime = served.Relay()->Realtime();
   figures.server_answer_us = Micros(Median(AsDoubles(times.server_answer)));
   figures.peer_answer_us = Micros(Median(AsDoubles(times.peer_answer)));
   figures.relay_late_us = Micros(Median(AsDoubles(times.last_byte_late)));

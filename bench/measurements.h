@@ -33,6 +33,12 @@ struct PacedFigures {
   double peer_answer_us = 0;
   double relay_late_us = 0;
   double relay_late_p99_us = 0;
+  // Blocks that took over a millisecond longer than the wire needs: waits for the
+  // processor, not work. Their share of the time lost tells noise from cost.
+  std::size_t blocks = 0;
+  std::size_t slow_blocks = 0;
+  double slow_share_of_loss = 0;  // 0 to 1
+  bool relay_realtime = false;
 };
 
 struct ListingFigures {

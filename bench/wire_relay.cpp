@@ -20,9 +20,11 @@ namespace dorvane::bench {
 
 namespace {
 
-// Sleeps end up to this much late even with the least timer slack; the last byte of
-// a burst is waited for by spinning from this far ahead of its time.
-constexpr Nanos SpinAhead{80'000};
+// Sleeps end some tens of microseconds late even with the least timer slack; the
+// last byte of a burst is waited for by spinning from this far ahead of its time.
+// Kept short: on a small machine the spin holds a processor that the far side may
+// be waiting for.
+constexpr Nanos SpinAhead{50'000};
 // A side whose other end is closed reports a hang-up at once on every poll; it is
 // left out of the polls this long, so the relay does not spin on it.
 constexpr Nanos HangUpRest{5'000'000};
@@ -169,10 +171,14 @@ void WireRelay::Run() {
     Nanos wake = now + IdleSleep;
     if (next_due) wake = last_of_burst ? *next_due - SpinAhead : *next_due;
     if (wake > now) {
+      // Only an idle direction is watched. While bytes queue, whatever else comes
+      // in that direction starts when the line falls free whenever it is read, and
+      // it is read at the next byte's time; waking for each byte the writer puts
+      // out would only take the processor from the writer.
       std::array<pollfd, 2> polls{};
       nfds_t count = 0;
       for (const Direction& d : directions) {
-        if (now >= d.resting_until) polls[count++] = pollfd{d.from, POLLIN, 0};
+        if (d.queue.empty() && now >= d.resting_until) polls[count++] = pollfd{d.from, POLLIN, 0};
       }
       const timespec timeout = ToTimespec(wake - now);
       ::ppoll(polls.data(), count, &timeout, nullptr);

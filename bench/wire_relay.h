@@ -6,7 +6,9 @@
 // The relay sleeps until a byte is due. A byte that is due late by the sleep's
 // wake-up time costs nothing as long as more bytes follow it (the later ones keep
 // their own times), so only the last byte queued in a direction, the one the far
-// end will answer, is waited for by spinning, and is handed on on time.
+// end will answer, is waited for by spinning, and is handed on on time. A writer's
+// further bytes are picked up at those times, not as each one comes: a byte that
+// comes while the line is busy goes out when it falls free either way.
 #pragma once
 
 #include <atomic>
