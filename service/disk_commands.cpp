@@ -12,10 +12,6 @@
 namespace dorvane {
 namespace {
 
-// A name holding a 0x00 byte would be cut short by the operating system and then
-// name another entry than the C64 meant, so such a name never reaches the volume.
-bool HoldsNul(const std::string& text) { return text.find('\0') != std::string::npos; }
-
 bool IsDriveLetter(char c) { return c >= 'A' && c <= 'Z'; }
 
 char UpperCase(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }

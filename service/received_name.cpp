@@ -16,6 +16,8 @@ std::string ConvertReceivedName(const Packet& packet) {
   return name;
 }
 
+bool HoldsNul(const std::string& name) { return name.find('\0') != std::string::npos; }
+
 std::string ShortText(std::string text) {
   if (text.size() > 255) text.resize(255);
   return text;

@@ -12,6 +12,10 @@ namespace dorvane {
 // after the name is not part of it, and no terminator is looked for.
 std::string ConvertReceivedName(const Packet& packet);
 
+// Whether a name holds a 0x00 byte. The host's file calls would cut such a name at
+// it and so act on another entry than the C64 meant: it never reaches the volume.
+bool HoldsNul(const std::string& name);
+
 // A log line or other short text: at most 255 characters.
 std::string ShortText(std::string text);
 

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "service/captions.h"
+#include "service/received_name.h"
 #include "service/server.h"
 
 namespace dorvane {
@@ -19,10 +20,6 @@ constexpr std::uint32_t NotLoadable = faHidden | faSystem | faVolumeLabel | faDi
 // At 115200 baud a byte takes under 0.1 ms: a line quiet for this long has finished
 // the packet the C64 was sending.
 constexpr std::uint16_t SaveQuietMs = 20;
-
-// A name holding 0x00 would be cut at it by the host's file calls and so name a
-// different file than the C64 asked for.
-bool HoldsNul(const std::string& name) { return name.find('\0') != std::string::npos; }
 
 // The share of the file sent so far, in whole percent, a half going to the even
 // neighbour. A file that grew after the search would pass 100: the bar stops there.
