@@ -3,6 +3,7 @@
 // "name: value", with its target where it has one.
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -33,15 +34,25 @@ void Figure(const char* name, double value, int decimals) {
 // `below`: the target is a ceiling; otherwise a floor.
 void Target(const char* name, double value, int decimals, double target, bool below) {
   const bool met = below ? value < target : value >= target;
+  // Cut, not rounded, to the decimals shown: the targets are round numbers, so the
+  // figure shown then always falls on the same side of its target as the verdict
+  // (98.996 shows as 98.99, not as 99.00 next to "MISSED").
+  const double scale = std::pow(10.0, decimals);
+  value = std::floor(value * scale + 1e-6) / scale;  // 1.6 is 1.5999... in binary
   std::printf("%s: %.*f (target %s %g: %s)\n", name, decimals, value, below ? "<" : ">=", target,
               met ? "met" : "MISSED");
 }
 
-void Paced(const std::string& prefix, const dorvane::bench::PacedFigures& paced) {
+// `judged`: the figures are dorvaned's and its target applies.
+void Paced(const std::string& prefix, const dorvane::bench::PacedFigures& paced, bool judged) {
   const auto name = [&](const char* what) { return prefix + what; };
   Figure(name("_bytes_per_s").c_str(), paced.bytes_per_second, 0);
-  Target(name("_percent_of_ceiling").c_str(),
-         paced.bytes_per_second / dorvane::bench::CeilingBytesPerSecond * 100, 2, 99, false);
+  const double percent = paced.bytes_per_second / dorvane::bench::CeilingBytesPerSecond * 100;
+  if (judged) {
+    Target(name("_percent_of_ceiling").c_str(), percent, 2, 99, false);
+  } else {
+    Figure(name("_percent_of_ceiling").c_str(), percent, 2);
+  }
   Figure(name("_block_overhead_us").c_str(), paced.block_overhead_us, 1);
   Figure(name("_server_answer_us").c_str(), paced.server_answer_us, 1);
   Figure(name("_peer_answer_us").c_str(), paced.peer_answer_us, 1);
@@ -116,8 +127,11 @@ int main(int argc, char** argv) {
   });
   Run("save", [&] { Figure("save_bytes_per_s", MeasureSave(setup), 0); });
   Figure("paced_ceiling_bytes_per_s", CeilingBytesPerSecond, 0);
-  Run("paced_load", [&] { Paced("paced_load", MeasurePacedLoad(setup)); });
-  Run("paced_save", [&] { Paced("paced_save", MeasurePacedSave(setup)); });
+  Run("paced_load", [&] { Paced("paced_load", MeasurePacedLoad(setup), true); });
+  Run("paced_save", [&] { Paced("paced_save", MeasurePacedSave(setup), true); });
+  // Not dorvaned: a server that answers at once, so that the loss the pseudo-
+  // terminals, the relay and the C64 side cause by themselves can be told apart.
+  Run("yardstick_load", [&] { Paced("yardstick_load", MeasurePacedLoadYardstick(setup), false); });
   Run("idle", [&] {
     Figure("idle_seconds", setup.idle_seconds, 1);
     const IdleFigures idle = MeasureIdleCpu(setup);

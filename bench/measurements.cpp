@@ -196,6 +196,16 @@ PacedFigures MeasurePacedLoad(const BenchSetup& setup) {
   return PacedFiguresOf(served, rate);
 }
 
+PacedFigures MeasurePacedLoadYardstick(const BenchSetup& setup) {
+  Scene scene;
+  const Bytes file = RandomBytes(setup.paced_size, 4);
+  ServedPeerOptions options = PacedOptionsFor(setup, scene);
+  options.instant_file = file;
+  ServedPeer served(options);
+  const double rate = TimedLoad(served, "paced.prg", file);
+  return PacedFiguresOf(served, rate);
+}
+
 PacedFigures MeasurePacedSave(const BenchSetup& setup) {
   Scene scene;
   ServedPeer served(PacedOptionsFor(setup, scene));

@@ -62,6 +62,8 @@ LoadFigures MeasureLoad(const BenchSetup& setup);
 double MeasureSave(const BenchSetup& setup);
 // A load, or a save, of `paced_size` bytes through a cable at 115200 baud.
 PacedFigures MeasurePacedLoad(const BenchSetup& setup);
+// The same load from an InstantLoadServer: what the measuring costs by itself.
+PacedFigures MeasurePacedLoadYardstick(const BenchSetup& setup);
 PacedFigures MeasurePacedSave(const BenchSetup& setup);
 // The server's processor time over `idle_seconds` without requests, in per cent of
 // one core: from utime + stime, and exactly from the scheduler's own count.

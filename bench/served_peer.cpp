@@ -16,14 +16,19 @@ constexpr std::chrono::seconds StartPatience{10};
 }  // namespace
 
 ServedPeer::ServedPeer(ServedPeerOptions options) {
-  ServerOptions server;
-  server.program = options.server_program;
-  server.port = server_pty_.pair.slave_path;
-  server.root = options.root.string();
-  server.log_path = options.log_path.string();
-  server_ = std::make_unique<ServerProcess>(server);
-  if (!server_->WaitUntilServing(StartPatience)) {
-    throw std::runtime_error("dorvaned did not come up; its log:\n" + server_->Log());
+  if (options.instant_file) {
+    instant_ = std::make_unique<InstantLoadServer>(server_pty_.pair.slave_path,
+                                                   std::move(*options.instant_file));
+  } else {
+    ServerOptions server;
+    server.program = options.server_program;
+    server.port = server_pty_.pair.slave_path;
+    server.root = options.root.string();
+    server.log_path = options.log_path.string();
+    server_ = std::make_unique<ServerProcess>(server);
+    if (!server_->WaitUntilServing(StartPatience)) {
+      throw std::runtime_error("dorvaned did not come up; its log:\n" + server_->Log());
+    }
   }
 
   if (options.byte_time) {
@@ -51,6 +56,11 @@ ServedPeer::ServedPeer(ServedPeerOptions options) {
   }
   timing_ = std::make_unique<TimingPort>(*port_);
   peer_ = std::make_unique<peer::C64Peer>(*timing_, clock_, options.peer);
+}
+
+ServerProcess& ServedPeer::Server() {
+  if (!server_) throw std::logic_error("no dorvaned: an instant server stands in");
+  return *server_;
 }
 
 ServedPeer::~ServedPeer() {

@@ -8,8 +8,10 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "bench/bench_clock.h"
+#include "bench/instant_server.h"
 #include "bench/server_process.h"
 #include "bench/timing_port.h"
 #include "bench/wire_relay.h"
@@ -37,6 +39,9 @@ struct ServedPeerOptions {
   // The peer writes each packet in one burst (BurstPort), as a UART would send it;
   // otherwise one system call a byte, as the peer's own tool does.
   bool burst_writes = false;
+  // Set: instead of dorvaned, an InstantLoadServer serves these bytes to every load,
+  // to measure what the measuring itself costs.
+  std::optional<std::vector<std::uint8_t>> instant_file;
   peer::PeerOptions peer;
 };
 
@@ -51,7 +56,8 @@ class ServedPeer {
 
   peer::C64Peer& Peer() { return *peer_; }
   TimingPort& Timing() { return *timing_; }
-  ServerProcess& Server() { return *server_; }
+  // dorvaned; throws std::logic_error when an InstantLoadServer stands in for it.
+  ServerProcess& Server();
   // Null when the ends are joined directly.
   WireRelay* Relay() { return relay_.get(); }
 
@@ -61,6 +67,7 @@ class ServedPeer {
   OwnedPty server_pty_;
   std::optional<OwnedPty> peer_pty_;
   std::unique_ptr<ServerProcess> server_;
+  std::unique_ptr<InstantLoadServer> instant_;
   std::unique_ptr<WireRelay> relay_;
   std::unique_ptr<SerialPort> port_;
   std::unique_ptr<TimingPort> timing_;
