@@ -102,6 +102,9 @@ int Serve(const Options& options) {
   GivenPortProvider ports(host_ports, options.port);
   dorvane::HeadlessPanel panel(stdout, !options.allow_delete);
   dorvane::Link link(panel, clock, ports);
+  // A stop signal cuts the port's sleep short, so between requests the server may
+  // sleep far longer than a window could and stay near 0 % of a core while idle.
+  link.IdleWaitMs = 100;
   panel.AttachLink(link);
   dorvane::Server server(link, volume, panel);
 

@@ -30,6 +30,9 @@ std::uint8_t Link::ReadByte() {
     // The limit is tested before each attempt, so the attempt right after the limit
     // passed still takes a byte that comes in then.
     PollLink();
+    if (ActiveLimitMs == 0 && IdleWaitMs > 0 && !StopRequested && PortHandle) {
+      PortHandle->AwaitInput(std::chrono::milliseconds(IdleWaitMs));
+    }
     const bool arrived = PortHandle && PortHandle->ReadAttempt(buffer);
     if (arrived || TimedOut || StopRequested) break;
   }

@@ -74,6 +74,12 @@ class Link {
   std::uint32_t StartTick = 0;
   bool TimedOut = false;
   bool StopRequested = false;
+  // While a byte wait has no time limit, the port may sleep this long for input
+  // between two event pumps; 0 keeps every attempt at about 2 ms. Waiting for the
+  // next request that way costs hundreds of wake-ups a second for nothing. Only a
+  // front end whose events cut the port's sleep short (the headless server's stop
+  // signals) may set it: the window's clicks would wait that long.
+  std::uint16_t IdleWaitMs = 0;
 
   Packet ReceivedPacket;
   Packet OutgoingPacket;

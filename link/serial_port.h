@@ -2,6 +2,7 @@
 // about 2 ms, so that the byte waits above can pump window events between attempts.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 namespace dorvane {
@@ -19,6 +20,11 @@ class SerialPort {
   // false while the peer holds CTS off, the driver's buffer is full, or the device
   // has gone.
   virtual bool WriteAttempt(std::uint8_t byte) = 0;
+
+  // Sleeps until a byte may be waiting, a signal arrives, or `longest` has passed;
+  // no byte is taken. Only a hint: the next ReadAttempt decides. A port that cannot
+  // wait like that returns at once.
+  virtual void AwaitInput(std::chrono::milliseconds longest) { (void)longest; }
 };
 
 }  // namespace dorvane

@@ -171,6 +171,10 @@ bool TermiosPort::ReadAttempt(std::uint8_t& byte) {
   return false;
 }
 
+void TermiosPort::AwaitInput(std::chrono::milliseconds longest) {
+  WaitFor(fd_, POLLIN, SteadyClock::now() + longest);
+}
+
 bool TermiosPort::WriteAttempt(std::uint8_t byte) {
   const auto deadline = SteadyClock::now() + AttemptTime;
   ssize_t put = ::write(fd_, &byte, 1);

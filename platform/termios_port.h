@@ -40,6 +40,8 @@ class TermiosPort : public SerialPort {
 
   bool ReadAttempt(std::uint8_t& byte) override;
   bool WriteAttempt(std::uint8_t byte) override;
+  // One sleep in ppoll: a byte, a hang-up or a signal ends it early.
+  void AwaitInput(std::chrono::milliseconds longest) override;
 
  private:
   TermiosPort(int fd, std::optional<termios> saved) : fd_(fd), saved_(saved) {}

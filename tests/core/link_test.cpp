@@ -103,6 +103,31 @@ TEST(ReadByte, ByteAroundTheLimitIsTakenEitherWay) {
   }
 }
 
+TEST(ReadByte, OnlyAWaitWithoutLimitLetsThePortSleepForInput) {
+  struct Case {
+    std::uint16_t limit_ms;
+    std::uint16_t idle_wait_ms;
+    bool sleeps;
+  };
+  const Case cases[] = {{0, 100, true}, {1000, 100, false}, {0, 0, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.limit_ms << " ms limit, idle wait " << c.idle_wait_ms);
+    LinkRig rig;
+    rig.link.LinkTimeoutMs = c.limit_ms;
+    rig.link.IdleWaitMs = c.idle_wait_ms;
+    rig.port->Silence(10);
+    rig.port->Feed({0x42});
+
+    EXPECT_EQ(rig.link.ReadByte(), 0x42);
+    if (c.sleeps) {
+      // Before every attempt, the byte's own included: the sleep ends when it comes.
+      EXPECT_EQ(rig.port->awaited_ms, std::vector<long>(rig.port->read_attempts, 100));
+    } else {
+      EXPECT_TRUE(rig.port->awaited_ms.empty());
+    }
+  }
+}
+
 TEST(ReadByte, StopSetOnEntryMakesExactlyOneAttempt) {
   for (bool byte_waiting : {false, true}) {
     SCOPED_TRACE(byte_waiting);

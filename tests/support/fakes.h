@@ -40,6 +40,9 @@ class ScriptedPort : public SerialPort {
 
   bool ReadAttempt(std::uint8_t& byte) override;
   bool WriteAttempt(std::uint8_t byte) override;
+  void AwaitInput(std::chrono::milliseconds longest) override {
+    awaited_ms.push_back(longest.count());
+  }
 
   // Bytes still waiting on the line.
   std::size_t Pending() const;
@@ -47,6 +50,7 @@ class ScriptedPort : public SerialPort {
   std::vector<std::uint8_t> written;
   int read_attempts = 0;
   int write_attempts = 0;
+  std::vector<long> awaited_ms;  // every AwaitInput the link asked for
   // The next this many write attempts take nothing (CTS held off); negative: forever.
   int refuse_writes = 0;
   // Called at a read attempt that finds nothing scripted any more.
