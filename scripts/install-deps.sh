@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that building, running or testing Dorvane needs,
-# and only those that are missing. Usage: scripts/install-deps.sh [run|test]
+# and only those that are missing. Usage: scripts/install-deps.sh [run|test|lint]
 set -euo pipefail
 
 what=${1:-run}
 packages=(g++ cmake ninja-build qt6-base-dev libgl-dev)
+if [ "$what" = lint ]; then
+  packages=(clang-format)
+fi
 if [ "$what" = test ]; then
   # GoogleTest for the tests; clang and its runtimes for the sanitizer build and the fuzzer.
   packages+=(libgtest-dev libgmock-dev clang libclang-rt-14-dev)
