@@ -17,10 +17,6 @@ namespace {
 // Entries a load passes over: only a plain, visible file is sent.
 constexpr std::uint32_t NotLoadable = faHidden | faSystem | faVolumeLabel | faDirectory;
 
-// At 115200 baud a byte takes under 0.1 ms: a line quiet for this long has finished
-// the packet the C64 was sending.
-constexpr std::uint16_t SaveQuietMs = 20;
-
 // The share of the file sent so far, in whole percent, a half going to the even
 // neighbour. A file that grew after the search would pass 100: the bar stops there.
 int LoadProgress(std::uint64_t sent, std::uint64_t size) {
@@ -155,8 +151,9 @@ void Server::StepSaveReceive() {
   if (packet.HeaderCrcError || link_.TimedOut || damaged_data) {
     // The payload of a block whose header failed is still on the line; read as new
     // packets, a 0x10 in it would end the save, and a chance stEndOfFile would commit
-    // a cut-short file. The C64 sends nothing more until it hears from us.
-    if (packet.HeaderCrcError) link_.DiscardUntilQuiet(SaveQuietMs);
+    // a cut-short file. The C64 sends nothing more until it hears from us, and a
+    // packet's bytes may come up to a second apart: a second of quiet ends it.
+    if (packet.HeaderCrcError) link_.DiscardUntilQuiet(OneSecondMs);
     link_.SendStatus(stRepeat);
     panel_.LogLine("Bad Received Packet");
     return;

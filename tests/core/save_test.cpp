@@ -42,7 +42,7 @@ TEST(Save, RefusesDamagedPacketsAndRepeatsItsLastStatus) {
   rig.Send(PacketBytes(ptData, content));  // resent whole
   rig.Send(StatusBytes(stRepeat));         // the stOk again
   rig.Send({ptData, 0x00, 0x55});          // bad header
-  rig.link.port->Silence(100);             // the C64 waits for the answer
+  rig.link.port->Silence(1500);            // the C64 waits for the answer
   rig.Send(StatusBytes(stEndOfFile));
   rig.Serve();
 
@@ -67,8 +67,11 @@ TEST(Save, PayloadOfABlockWithADamagedHeaderIsNeverReadAsPackets) {
   rig.Put("keep.prg", Pattern(10));
   rig.Send(Request(ptSave, "KEEP.PRG"));
   rig.Send(PacketBytes(ptData, first));
-  rig.Send(damaged);
-  rig.link.port->Silence(100);  // the C64 waits for the answer
+  // The C64 pauses inside the damaged block, as a packet's bytes may.
+  rig.Send(Bytes(damaged.begin(), damaged.begin() + 20));
+  rig.link.port->Silence(600);
+  rig.Send(Bytes(damaged.begin() + 20, damaged.end()));
+  rig.link.port->Silence(1500);  // the C64 waits for the answer
   rig.Send(PacketBytes(ptData, hidden));
   rig.Send(StatusBytes(stEndOfFile));
   rig.Serve();
@@ -100,7 +103,7 @@ TEST(Save, EveryEndButEndOfFileLeavesTheTargetAsItWasAndNoTemporaryFile) {
     rig.Send(Request(ptSave, c.target));
     rig.Send(PacketBytes(ptData, Bytes(100, 0xEE)));
     rig.Send(c.end);
-    rig.link.port->Silence(100);  // the C64 waits for the answer
+    rig.link.port->Silence(1500);  // the C64 waits for the answer
     rig.Serve();
 
     EXPECT_EQ(rig.Replies(), Cat({StatusBytes(stOk), StatusBytes(stOk), c.answer}));
