@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 
 #include "platform/ascii_case.h"
 
@@ -63,11 +64,22 @@ std::vector<std::string> AlternateNamesFor(const std::vector<std::string>& names
   std::sort(long_ones.begin(), long_ones.end(),
             [&](std::size_t a, std::size_t b) { return NameOrderLess(names[a], names[b]); });
 
+  // An alternate that equals a real name in any case would list the long entry
+  // under a name every lookup resolves to the other one: that ordinal is passed over.
+  struct FoldedLess {
+    bool operator()(std::string_view a, std::string_view b) const {
+      return CompareFolded(a, b) < 0;
+    }
+  };
+  const std::set<std::string_view, FoldedLess> real(names.begin(), names.end());
+
   std::vector<std::string> result(names.size());
   std::map<std::string, unsigned> taken;
   for (std::size_t i : long_ones) {
-    const unsigned ordinal = ++taken[AlternateNamePrefix(names[i])];
-    result[i] = FormatAlternateName(names[i], ordinal);
+    unsigned& ordinal = taken[AlternateNamePrefix(names[i])];
+    do {
+      result[i] = FormatAlternateName(names[i], ++ordinal);
+    } while (real.count(result[i]) != 0);
   }
   return result;
 }

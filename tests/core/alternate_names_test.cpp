@@ -68,5 +68,21 @@ TEST(AlternateNames, TiesInCaseAndInMappingAreOrderedByBytes) {
   EXPECT_EQ(alternates.back(), "SAMENA~10.PRG");
 }
 
+TEST(AlternateNames, NeverRepeatARealNameOfTheDirectory) {
+  // A real name in any letter case takes its ordinal out of the count: the long
+  // name would otherwise be listed under a name that finds the other entry.
+  const std::pair<std::vector<std::string>, std::vector<std::string>> cases[] = {
+      {{"LONGFI~1.TXT", "longfilename_abc.txt"}, {"", "LONGFI~2.TXT"}},
+      {{"longfilename_abc.txt", "longfi~1.txt"}, {"LONGFI~2.TXT", ""}},
+      {{"longfilename_aaa.txt", "longfilename_bbb.txt", "LongFi~2.Txt"},
+       {"LONGFI~1.TXT", "LONGFI~3.TXT", ""}},
+      {{"longfilename_aaa.txt", "LONGFI~1.TXT", "LONGFI~2.TXT", "LONGFI~3"},
+       {"LONGFI~3.TXT", "", "", ""}},
+  };
+  for (const auto& [names, expected] : cases) {
+    EXPECT_EQ(AlternateNamesFor(names), expected) << names.front();
+  }
+}
+
 }  // namespace
 }  // namespace dorvane
