@@ -1,6 +1,7 @@
 #include "platform/posix_volume.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -449,6 +450,30 @@ TEST_F(PosixVolumeTest, FailedCommitThrowsAndLeavesNoTemporary) {
     EXPECT_NE(e.Code(), 0);
   }
   EXPECT_TRUE(fs::is_directory(At("target/busy")));
+  EXPECT_TRUE(LeftoverTemporaries(root_).empty());
+}
+
+TEST_F(PosixVolumeTest, CommitSucceedsWhenTheDirectoryCannotBeSynced) {
+  Write("game.prg", "old");
+  PosixVolume volume(root_);
+  // The save's file takes the lowest free descriptor; with the limit set there,
+  // the directory cannot be opened for its sync once that file is closed. The
+  // rename has happened by then, so the save stands.
+  const int lowest_free = dup(0);
+  ASSERT_GE(lowest_free, 0);
+  close(lowest_free);
+  auto pending = volume.CreateForSave("game.prg");
+  ASSERT_NE(pending, nullptr);
+  const std::string fresh = "new";
+  pending->Write(reinterpret_cast<const std::uint8_t*>(fresh.data()), fresh.size());
+  rlimit saved;
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+  rlimit tight = saved;
+  tight.rlim_cur = static_cast<rlim_t>(lowest_free);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+  EXPECT_NO_THROW(pending->Commit());
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+  EXPECT_EQ(Read(At("game.prg")), fresh);
   EXPECT_TRUE(LeftoverTemporaries(root_).empty());
 }
 
