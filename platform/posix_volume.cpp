@@ -203,15 +203,17 @@ bool PosixVolume::Delete(const DirEntry& entry) {
   if (lstat(path.c_str(), &st) != 0) return false;
   bool removed = false;
   if (S_ISDIR(st.st_mode)) {
+    // The listing shows it locked ("DIR<"); root could remove it all the same.
+    if ((st.st_mode & S_IWUSR) == 0) return false;
     removed = rmdir(path.c_str()) == 0;
   } else {
-    // A link goes, its target stays; but a link to a read-only file is shown
-    // read-only, and so it is protected like the file.
+    // A link goes, its target stays; but a link to a read-only file or directory
+    // is shown read-only, and so it is protected like what it leads to.
     struct stat target;
     if (S_ISLNK(st.st_mode)) {
       std::string resolved;
       if (tree_.Confine(path, resolved, error) && stat(resolved.c_str(), &target) == 0 &&
-          S_ISREG(target.st_mode) && (target.st_mode & S_IWUSR) == 0) {
+          (S_ISREG(target.st_mode) || S_ISDIR(target.st_mode)) && (target.st_mode & S_IWUSR) == 0) {
         return false;
       }
     } else if ((st.st_mode & S_IWUSR) == 0) {

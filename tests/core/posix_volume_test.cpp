@@ -518,11 +518,16 @@ TEST_F(PosixVolumeTest, DeleteRemovesFilesAndEmptyDirectoriesOnly) {
   Write("target", "x");
   fs::create_symlink("target", At("link"));
   fs::create_symlink("locked.prg", At("locked-link"));
+  // Listed read-only ("DIR<"), so kept even from root, and so is a link to it.
+  fs::create_directory(At("locked-dir"));
+  ASSERT_EQ(chmod(At("locked-dir").c_str(), 0555), 0);
+  fs::create_directory_symlink("locked-dir", At("locked-dir-link"));
   PosixVolume volume(root_);
 
   const std::pair<const char*, bool> cases[] = {
-      {"FILE.PRG", true},     {"locked.prg", false}, {"empty", true},        {"full", false},
-      {"sub/deep.prg", true}, {"link", true},        {"locked-link", false},
+      {"FILE.PRG", true},     {"locked.prg", false},  {"empty", true},
+      {"full", false},        {"sub/deep.prg", true}, {"link", true},
+      {"locked-link", false}, {"locked-dir", false},  {"locked-dir-link", false},
   };
   for (const auto& [pattern, removed] : cases) {
     const DirEntry entry = Found(volume, pattern);
