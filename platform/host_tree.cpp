@@ -10,6 +10,7 @@
 
 #include "platform/alternate_names.h"
 #include "platform/ascii_case.h"
+#include "platform/posix_files.h"
 
 namespace dorvane {
 
@@ -131,7 +132,11 @@ bool HostTree::ReadNames(const std::string& dir, std::vector<std::string>& names
   errno = 0;
   while (const dirent* entry = readdir(handle)) {
     const std::string_view name = entry->d_name;
-    if (name != "." && name != "..") names.emplace_back(name);
+    // Our own temporary save files, those a killed server left behind included,
+    // are never the C64's: listed, they would not load, and they would shift the
+    // alternate names of real entries whenever a save runs.
+    const bool ours = name.rfind(PendingFilePrefix, 0) == 0;
+    if (name != "." && name != ".." && !ours) names.emplace_back(name);
     errno = 0;
   }
   const int read_error = errno;

@@ -40,7 +40,8 @@ class HostTree {
   // another letter case.
   static bool FindFolded(const std::string& dir, std::string_view name, std::string& real);
 
-  // The entry names of `dir` without "." and "..", in listing order.
+  // The entry names of `dir` without "." and ".." and our temporary save files,
+  // in listing order.
   static bool ReadNames(const std::string& dir, std::vector<std::string>& names, int& error);
 
   static std::string Join(const std::string& dir, std::string_view name);

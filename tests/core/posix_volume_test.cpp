@@ -199,6 +199,22 @@ TEST_F(PosixVolumeTest, SearchReportsSizesAndAttributes) {
   }
 }
 
+TEST_F(PosixVolumeTest, SearchPassesOverTemporarySaveFiles) {
+  // Left behind by a server that was killed mid-save, and one of a save under way.
+  Write(".dorvane-save-0123456789", "partial");
+  Write(".dorvane_notes_long.txt", "real");
+  Write(".hidden", "");
+  PosixVolume volume(root_);
+  auto pending = volume.CreateForSave("busy.prg");
+  ASSERT_NE(pending, nullptr);
+  ASSERT_EQ(LeftoverTemporaries(root_).size(), 2u);
+
+  EXPECT_EQ(Names(volume, "*"), (std::vector<std::string>{".dorvane_notes_long.txt", ".hidden"}));
+  EXPECT_TRUE(Names(volume, ".dorvane-save-*").empty());
+  // Nor do they take an ordinal from a real long name sharing their prefix.
+  EXPECT_EQ(Found(volume, "_dorva~1.txt").Name, ".dorvane_notes_long.txt");
+}
+
 TEST_F(PosixVolumeTest, SearchWithDirectoryPart) {
   fs::create_directories(At("Games/Old"));
   Write("Games/one.prg", "1");
