@@ -10,6 +10,7 @@
 
 #include "app/headless_panel.h"
 #include "link/link.h"
+#include "link/os_error.h"
 #include "platform/host_ports.h"
 #include "platform/monotonic_clock.h"
 #include "platform/posix_volume.h"
@@ -28,7 +29,8 @@ constexpr const char* Usage =
     "  --help           show this text and exit\n"
     "  --version        show the version and exit\n"
     "\n"
-    "The log goes to standard output, one line each. SIGINT or SIGTERM stops serving.\n";
+    "The log goes to standard output, one line each. SIGINT, SIGTERM or SIGHUP stops\n"
+    "serving.\n";
 
 struct Options {
   std::string port;
@@ -95,8 +97,16 @@ class GivenPortProvider : public dorvane::PortProvider {
 int Serve(const Options& options) {
   dorvane::InstallStopSignals();
 
-  // Throws when the root is not a directory; it becomes the current directory.
-  dorvane::PosixVolume volume(options.root);
+  // The root becomes the current directory; one that is not a directory ends here,
+  // with a message that names it.
+  std::unique_ptr<dorvane::PosixVolume> root;
+  try {
+    root = std::make_unique<dorvane::PosixVolume>(options.root);
+  } catch (const dorvane::OsError& error) {
+    std::fprintf(stderr, "dorvaned: --root %s: %s\n", options.root.c_str(), error.what());
+    return 1;
+  }
+  dorvane::PosixVolume& volume = *root;
   dorvane::MonotonicClock clock;
   dorvane::HostPortProvider host_ports;
   GivenPortProvider ports(host_ports, options.port);

@@ -20,6 +20,12 @@ void InstallStopSignals() {
   action.sa_flags = 0;
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  // A closed terminal or a dropped ssh session stops it the same orderly way, so an
+  // unfinished save is discarded instead of leaving its temporary file behind.
+  sigaction(SIGHUP, &action, nullptr);
+  // A reader of the log that went away (dorvaned | head) must not kill it mid-save:
+  // the failed write is harmless.
+  std::signal(SIGPIPE, SIG_IGN);
 }
 
 bool StopSignalSeen() { return stop_signal != 0; }

@@ -11,7 +11,7 @@
 
 namespace dorvane {
 
-// Makes SIGINT and SIGTERM raise the stop flag that HeadlessPanel::PumpEvents reads.
+// Makes SIGINT, SIGTERM and SIGHUP raise the stop flag that HeadlessPanel::PumpEvents reads.
 // Call once, before serving starts.
 void InstallStopSignals();
 

@@ -1,5 +1,6 @@
-// The operator stops dorvaned with SIGTERM while the C64 is in the middle of a save:
-// the save is given up as an abort would give it up, and the program ends cleanly.
+// The operator stops dorvaned with a signal (SIGTERM, Ctrl-C, or the terminal
+// closing) while the C64 is in the middle of a save: the save is given up as an abort
+// would give it up, and the program ends cleanly.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -11,9 +12,10 @@ namespace dorvane::e2e {
 namespace {
 
 namespace fs = std::filesystem;
-using StopTest = ServedSession;
 
-TEST_F(StopTest, TerminatedInTheMiddleOfASaveKeepsTheOldFile) {
+class StopTest : public ServedSession, public ::testing::WithParamInterface<int> {};
+
+TEST_P(StopTest, StoppedInTheMiddleOfASaveKeepsTheOldFile) {
   const Bytes old_bytes = RandomBytes(4000, 70);
   Put("game.prg", old_bytes);
   const Bytes new_bytes = RandomBytes(40 * 255, 71);
@@ -28,7 +30,7 @@ TEST_F(StopTest, TerminatedInTheMiddleOfASaveKeepsTheOldFile) {
   options.Progress = [&](std::uint64_t, std::optional<std::uint64_t>) {
     if (++blocks != 11) return;
     pending_before_stop = PendingSaves().size();
-    status = StopServer(SIGTERM);
+    status = StopServer(GetParam());
   };
   ASSERT_NO_FATAL_FAILURE(StartServer());
 
@@ -44,6 +46,11 @@ TEST_F(StopTest, TerminatedInTheMiddleOfASaveKeepsTheOldFile) {
   EXPECT_EQ(lines.back(), " terminated!");
   EXPECT_EQ(Server().ErrText(), "");
 }
+
+INSTANTIATE_TEST_SUITE_P(Signals, StopTest, ::testing::Values(SIGTERM, SIGINT, SIGHUP),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                           return std::string(sigabbrev_np(info.param));
+                         });
 
 }  // namespace
 }  // namespace dorvane::e2e
