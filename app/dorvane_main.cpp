@@ -13,6 +13,7 @@
 #include "platform/posix_volume.h"
 #include "ui/app_title.h"
 #include "ui/main_form.h"
+#include "ui/stop_signals.h"
 
 namespace {
 
@@ -48,6 +49,7 @@ int main(int argc, char* argv[]) {
   dorvane::PosixVolume volume(served);
   TMainForm MainForm(clock, ports, volume);
   QApplication::setWindowIcon(MainForm.windowIcon());
+  CloseOnStopSignals(&MainForm);
   MainForm.show();
   return QApplication::exec();
 }

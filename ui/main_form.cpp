@@ -196,6 +196,7 @@ void TMainForm::FormClose(QCloseEvent* event) {
   // end and closes the window itself, and that close goes ahead.
   if (state_ == FormState::Serving) {
     event->ignore();
+    end_requested_ = true;
   } else {
     event->accept();
   }
@@ -227,6 +228,9 @@ void TMainForm::btnStart1Click() {
   // another port can be tried; an error while serving ends serving for good.
   if (state_ == FormState::Serving) state_ = FormState::Broken;
   ShowError(error);
+  // The operator had already closed the window while it served: the error is shown,
+  // and then the program ends as asked.
+  if (end_requested_ && state_ == FormState::Broken) close();
 }
 
 void TMainForm::ShowError(const QString& text) {

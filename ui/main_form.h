@@ -97,4 +97,5 @@ class TMainForm : public QWidget, public dorvane::OperatorPanel {
   dorvane::Server server_;
   FormState state_ = FormState::Idle;
   bool in_start_handler_ = false;
+  bool end_requested_ = false;  // a close that came while serving, held off
 };

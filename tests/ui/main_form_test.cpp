@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <functional>
 #include <memory>
 #include <ostream>
@@ -19,6 +20,7 @@
 
 #include "link/os_error.h"
 #include "tests/support/fakes.h"
+#include "ui/stop_signals.h"
 
 // Names the state in a failure message.
 void PrintTo(FormState state, std::ostream* os) {
@@ -54,6 +56,20 @@ class FailingPort : public SerialPort {
  public:
   bool ReadAttempt(std::uint8_t&) override { throw OsError(EIO); }
   bool WriteAttempt(std::uint8_t) override { return true; }
+};
+
+// A device that fails just as the operator closes the window while it serves.
+class FailsAsTheWindowClosesPort : public SerialPort {
+ public:
+  explicit FailsAsTheWindowClosesPort(QWidget& window) : window_(window) {}
+  bool ReadAttempt(std::uint8_t&) override {
+    window_.close();
+    throw OsError(EIO);
+  }
+  bool WriteAttempt(std::uint8_t) override { return true; }
+
+ private:
+  QWidget& window_;
 };
 
 // Closes every modal message box that comes up, noting what it showed.
@@ -364,6 +380,22 @@ TEST_F(MainFormTest, ErrorWhileServingIsShownAndLeavesTheWindowBroken) {
   EXPECT_TRUE(form->link().StopRequested);
   EXPECT_TRUE(form->isVisible());
   EXPECT_EQ(RunProgram([&] { form->close(); }), 0);
+  EXPECT_FALSE(form->isVisible());
+}
+
+TEST_F(MainFormTest, ACloseWhileServingStillEndsTheProgramWhenAnErrorEndsServing) {
+  ports.port = std::make_unique<FailsAsTheWindowClosesPort>(*form);
+  MessageBoxCloser boxes;
+  EXPECT_EQ(RunProgram([&] { form->btnStart1->click(); }), 0);
+
+  EXPECT_EQ(boxes.shown, 1);  // the error is still shown first
+  EXPECT_EQ(form->State(), FormState::Broken);
+  EXPECT_FALSE(form->isVisible());
+}
+
+TEST_F(MainFormTest, AStopSignalClosesTheWindowAsItsCloseBoxDoes) {
+  CloseOnStopSignals(form.get());
+  EXPECT_EQ(RunProgram([] { std::raise(SIGHUP); }), 0);
   EXPECT_FALSE(form->isVisible());
 }
 
