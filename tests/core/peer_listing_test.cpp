@@ -73,6 +73,11 @@ TEST(PeerListing, WorkedSubDirectoryListsAsTheC64ShowsIt) {
 TEST(PeerListing, ControlBytesInANameAreNotPassedToTheTerminal) {
   peer::ListingLine line{7, std::string("\"A\x1b[2JB\x7F\x07\xC3\xA9\"")};
   EXPECT_EQ(FormatListingLine(line, true), "7 \"A?[2JB??\xC3\xA9\"");
+  // A name that is not UTF-8 cannot hide the 8-bit escape 0x9B either; other high
+  // bytes stay as the host name holds them.
+  peer::ListingLine latin{3, std::string("\"X\x9B"
+                                         "2J\xE9\"")};
+  EXPECT_EQ(FormatListingLine(latin, false), "3 \"X?2J\xE9\"");
 }
 
 TEST(PeerListing, DamagedImagesAreReported) {

@@ -59,15 +59,40 @@ DecodedListing DecodeListing(const std::vector<std::uint8_t>& image) {
   return listing;
 }
 
+namespace {
+
+// Whether every byte of `text` belongs to a well-formed UTF-8 sequence.
+bool IsUtf8(const std::string& text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<std::uint8_t>(text[i]);
+    const std::size_t length = lead < 0x80           ? 1
+                               : (lead >> 5) == 0x06 ? 2
+                               : (lead >> 4) == 0x0E ? 3
+                               : (lead >> 3) == 0x1E ? 4
+                                                     : 0;
+    if (length == 0 || i + length > text.size()) return false;
+    for (std::size_t k = 1; k < length; ++k) {
+      if ((static_cast<std::uint8_t>(text[i + k]) & 0xC0) != 0x80) return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
+}  // namespace
+
 std::string FormatListingLine(const ListingLine& line, bool ansi) {
   std::string shown = std::to_string(line.Number) + " ";
   bool reversed = false;
+  // Outside UTF-8, the bytes 0x80 to 0x9F are the terminal's 8-bit controls (0x9B
+  // opens an escape sequence): they are shown as "?" like the 7-bit ones.
+  const bool utf8 = IsUtf8(line.Text);
   for (char c : line.Text) {
     const auto b = static_cast<std::uint8_t>(c);
     if (b == ReverseOn) {
       if (ansi && !reversed) shown += "\x1b[7m";
       reversed = true;
-    } else if (b < 0x20 || b == 0x7F) {
+    } else if (b < 0x20 || b == 0x7F || (!utf8 && b >= 0x80 && b <= 0x9F)) {
       // A name may hold any byte; an escape sent raw could drive the terminal.
       shown += '?';
     } else {
