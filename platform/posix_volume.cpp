@@ -113,6 +113,7 @@ std::unique_ptr<DirSearch> PosixVolume::FindFirst(const std::string& pattern, in
   }
   std::string_view dir_part, name_pattern;
   SplitLastComponent(pattern, dir_part, name_pattern);
+  CatchUpWithCurrentDir();
   std::string dir;
   if (!tree_.ResolveDirectory(dir_part, current_, dir, error)) return nullptr;
   std::vector<std::string> names;
@@ -156,6 +157,7 @@ std::unique_ptr<PendingFile> PosixVolume::CreateForSave(const std::string& name)
   std::string_view dir_part, last;
   SplitLastComponent(name, dir_part, last);
   if (!IsNewName(last)) return nullptr;
+  CatchUpWithCurrentDir();
   SaveTarget target;
   int error = 0;
   if (!tree_.ResolveDirectory(dir_part, current_, target.dir, error)) return nullptr;
@@ -187,6 +189,7 @@ std::unique_ptr<PendingFile> PosixVolume::CreateForSave(const std::string& name)
 }
 
 bool PosixVolume::Delete(const DirEntry& entry) {
+  CatchUpWithCurrentDir();
   const std::string& locator = entry.Locator;
   if (HoldsNul(locator)) return false;
   const std::size_t slash = locator.rfind('/');
@@ -233,6 +236,7 @@ bool PosixVolume::Rename(const std::string& old_name, const std::string& new_nam
   if (old_last.empty() || old_last == "." || old_last == ".." || !IsNewName(new_last)) {
     return false;
   }
+  CatchUpWithCurrentDir();
   std::string old_dir, new_dir, old_real;
   int error = 0;
   if (!tree_.ResolveDirectory(old_dir_part, current_, old_dir, error) ||
@@ -259,6 +263,7 @@ bool PosixVolume::Rename(const std::string& old_name, const std::string& new_nam
 }
 
 bool PosixVolume::ChangeDir(const std::string& path) {
+  CatchUpWithCurrentDir();
   std::string dir;
   int error = 0;
   if (path.empty()) {
@@ -278,6 +283,7 @@ bool PosixVolume::MakeDir(const std::string& path) {
   std::string_view dir_part, last;
   SplitLastComponent(trimmed, dir_part, last);
   if (!IsNewName(last)) return false;
+  CatchUpWithCurrentDir();
   std::string dir;
   int error = 0;
   if (!tree_.ResolveDirectory(dir_part, current_, dir, error)) return false;
@@ -287,6 +293,17 @@ bool PosixVolume::MakeDir(const std::string& path) {
 }
 
 std::string PosixVolume::CurrentDirDisplay() const { return current_; }
+
+void PosixVolume::CatchUpWithCurrentDir() {
+  // Compared by identity, not by path alone: a new directory may have been made
+  // under the old name, and a removed one still answers stat(".") with no links.
+  struct stat stored, real;
+  if (stat(current_.c_str(), &stored) == 0 && S_ISDIR(stored.st_mode) && stat(".", &real) == 0 &&
+      real.st_nlink > 0 && stored.st_dev == real.st_dev && stored.st_ino == real.st_ino) {
+    return;
+  }
+  FollowCurrentDir();
+}
 
 void PosixVolume::FollowCurrentDir() {
   char buffer[PATH_MAX];

@@ -35,6 +35,10 @@ class PosixVolume : public Volume {
   // A rename or delete may have moved or removed the current directory (or one
   // above it); the process's own current directory tells where it went.
   void FollowCurrentDir();
+  // Another program may have renamed, moved or removed the current directory since
+  // the last request (Linux allows that of a process's current directory): when
+  // the stored path no longer names it, follow it before resolving anything.
+  void CatchUpWithCurrentDir();
 
   HostTree tree_;
   std::string current_;  // canonical host path, inside the root

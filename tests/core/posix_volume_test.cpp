@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -571,6 +572,91 @@ TEST_F(PosixVolumeTest, RemovingTheCurrentDirectoryFallsBackToItsParent) {
   EXPECT_EQ(volume.CurrentDirDisplay(), At("a").string());
   EXPECT_EQ(ProcessCwd(), At("a").string());
   EXPECT_EQ(Names(volume, "*"), (std::vector<std::string>{".", ".."}));
+}
+
+// A file manager on the desktop may rename, move or remove the directory the C64
+// is in; the next request carries on where that directory went, or from the
+// nearest directory above it that is still there.
+TEST_F(PosixVolumeTest, CurrentDirectoryChangedByAnotherProgramIsFollowed) {
+  const std::pair<const char*, std::function<fs::path()>> cases[] = {
+      {"renamed",
+       [&] {
+         fs::rename(At("a/games"), At("a/games2"));
+         return At("a/games2");
+       }},
+      {"renamed, a new one in its place",
+       [&] {
+         fs::rename(At("a/games"), At("a/games2"));
+         fs::create_directory(At("a/games"));
+         return At("a/games2");
+       }},
+      {"moved elsewhere in the tree",
+       [&] {
+         fs::rename(At("a/games"), At("moved"));
+         return At("moved");
+       }},
+      {"moved out of the tree",
+       [&] {
+         fs::rename(At("a/games"), outside_ / "games");
+         return At("a");
+       }},
+      {"removed",
+       [&] {
+         fs::remove_all(At("a/games"));
+         return At("a");
+       }},
+      {"removed with its parent",
+       [&] {
+         fs::remove_all(At("a"));
+         return root_;
+       }},
+  };
+  for (const auto& [what, disturb] : cases) {
+    std::error_code ignored;
+    fs::remove_all(root_, ignored);
+    fs::remove_all(outside_ / "games", ignored);
+    fs::create_directories(At("a/games"));
+    Write("a/games/f", "f");
+    PosixVolume volume(root_);
+    ASSERT_TRUE(volume.ChangeDir("a/games"));
+    const fs::path where = disturb();
+    int error = -1;
+    EXPECT_NE(volume.FindFirst("*", error), nullptr) << what << " error " << error;
+    EXPECT_EQ(volume.CurrentDirDisplay(), where.string()) << what;
+    EXPECT_EQ(ProcessCwd(), where.string()) << what;
+  }
+}
+
+TEST_F(PosixVolumeTest, EveryRequestWorksInARenamedCurrentDirectory) {
+  const std::pair<const char*, std::function<bool(PosixVolume&)>> cases[] = {
+      {"load", [&](PosixVolume& v) { return v.OpenRead(Found(v, "f")) != nullptr; }},
+      {"save",
+       [&](PosixVolume& v) {
+         Save(v, "new.prg", "n");
+         return Read(At("a/games2/new.prg")) == "n";
+       }},
+      {"new directory",
+       [&](PosixVolume& v) { return v.MakeDir("made") && Exists(At("a/games2/made")); }},
+      {"rename", [&](PosixVolume& v) { return v.Rename("f", "g") && Exists(At("a/games2/g")); }},
+      {"cd into",
+       [&](PosixVolume& v) {
+         return v.ChangeDir("inner") && ProcessCwd() == At("a/games2/inner").string();
+       }},
+      {"cd up",
+       [&](PosixVolume& v) {
+         return v.ChangeDir("..") && v.CurrentDirDisplay() == At("a").string();
+       }},
+  };
+  for (const auto& [what, request] : cases) {
+    std::error_code ignored;
+    fs::remove_all(root_, ignored);
+    fs::create_directories(At("a/games/inner"));
+    Write("a/games/f", "f");
+    PosixVolume volume(root_);
+    ASSERT_TRUE(volume.ChangeDir("a/games"));
+    fs::rename(At("a/games"), At("a/games2"));
+    EXPECT_TRUE(request(volume)) << what;
+  }
 }
 
 TEST_F(PosixVolumeTest, RenameCases) {
