@@ -1,7 +1,6 @@
 #include "service/listing.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -152,26 +151,42 @@ TEST(Listing, StopsAt2046EntriesAndStaysAWellFormedImage) {
   EXPECT_EQ(Bytes(image.end() - 27, image.end()), TotalLine(2046));
 }
 
+// A directory the system refuses to read. Root reads through any permission bits,
+// so the refusal is played by the volume itself.
+class UnreadableVolume : public Volume {
+ public:
+  std::unique_ptr<DirSearch> FindFirst(const std::string&, int& error) override {
+    error = EACCES;
+    return nullptr;
+  }
+  std::unique_ptr<ReadableFile> OpenRead(const DirEntry&) override { return nullptr; }
+  std::unique_ptr<PendingFile> CreateForSave(const std::string&) override { return nullptr; }
+  bool Delete(const DirEntry&) override { return false; }
+  bool Rename(const std::string&, const std::string&) override { return false; }
+  bool ChangeDir(const std::string&) override { return false; }
+  bool MakeDir(const std::string&) override { return false; }
+  std::string CurrentDirDisplay() const override { return "/unreadable"; }
+};
+
 TEST(Listing, SearchThatCannotStartEndsServingWithNoReply) {
-  ServedRig rig;
-  rig.Send(Request(ptLoad, "$"));
-  // A removed current directory no longer stops a search, and root reads even a
-  // directory without permissions; a process out of descriptors cannot open any.
-  rlimit saved;
-  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
-  rlimit none = saved;
-  none.rlim_cur = 0;
-  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none), 0);
+  LinkRig rig;
+  UnreadableVolume volume;
+  Server server(rig.link, volume, rig.panel);
+  rig.port->Feed(Request(ptLoad, "$"));
+  rig.StopWhenDrained();
+  rig.HandPortToProvider();
+  ScriptedPort& port = *static_cast<ScriptedPort*>(rig.ports.port.get());
+
   int code = 0;
   try {
-    rig.Serve();
+    server.StartServing();
   } catch (const OsError& e) {
     code = e.Code();
   }
-  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
-  EXPECT_EQ(code, EMFILE);
-  EXPECT_EQ(rig.Replies(), Bytes{});
-  EXPECT_EQ(rig.Log().back(), "Sending file:$");
+  EXPECT_EQ(code, EACCES);
+  EXPECT_EQ(port.written, Bytes{AttentionEcho(ptAttention)});  // no reply to the request
+  EXPECT_EQ(rig.panel.log.back(), "Sending file:$");
+  EXPECT_EQ(rig.panel.captions.back(), "Dorvane V5.1 Sending directory...");
 }
 
 // A listing over the line: "$" requested, every packet fetched by stOk.
