@@ -151,26 +151,10 @@ TEST(Listing, StopsAt2046EntriesAndStaysAWellFormedImage) {
   EXPECT_EQ(Bytes(image.end() - 27, image.end()), TotalLine(2046));
 }
 
-// A directory the system refuses to read. Root reads through any permission bits,
-// so the refusal is played by the volume itself.
-class UnreadableVolume : public Volume {
- public:
-  std::unique_ptr<DirSearch> FindFirst(const std::string&, int& error) override {
-    error = EACCES;
-    return nullptr;
-  }
-  std::unique_ptr<ReadableFile> OpenRead(const DirEntry&) override { return nullptr; }
-  std::unique_ptr<PendingFile> CreateForSave(const std::string&) override { return nullptr; }
-  bool Delete(const DirEntry&) override { return false; }
-  bool Rename(const std::string&, const std::string&) override { return false; }
-  bool ChangeDir(const std::string&) override { return false; }
-  bool MakeDir(const std::string&) override { return false; }
-  std::string CurrentDirDisplay() const override { return "/unreadable"; }
-};
-
 TEST(Listing, SearchThatCannotStartEndsServingWithNoReply) {
   LinkRig rig;
-  UnreadableVolume volume;
+  RefusingVolume volume;  // a directory the system refuses to read
+  volume.search_error = EACCES;
   Server server(rig.link, volume, rig.panel);
   rig.port->Feed(Request(ptLoad, "$"));
   rig.StopWhenDrained();

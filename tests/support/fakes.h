@@ -14,6 +14,7 @@
 #include "link/port_provider.h"
 #include "link/serial_port.h"
 #include "link/tick_clock.h"
+#include "platform/volume.h"
 
 namespace dorvane::testing {
 
@@ -110,6 +111,27 @@ class RecordingPanel : public OperatorPanel {
 std::vector<std::uint8_t> PacketBytes(std::uint8_t type, const std::vector<std::uint8_t>& payload);
 std::vector<std::uint8_t> PacketBytes(std::uint8_t type, const std::string& payload);
 std::vector<std::uint8_t> StatusBytes(std::uint8_t code);
+
+// A volume that refuses everything: its searches cannot start (with `search_error`),
+// nothing opens, nothing changes. Root reads through any permission bits, so an
+// unreadable directory is played this way.
+class RefusingVolume : public Volume {
+ public:
+  std::unique_ptr<DirSearch> FindFirst(const std::string&, int& error) override {
+    error = search_error;
+    return nullptr;
+  }
+  std::unique_ptr<ReadableFile> OpenRead(const DirEntry&) override { return nullptr; }
+  std::unique_ptr<PendingFile> CreateForSave(const std::string&) override { return nullptr; }
+  bool Delete(const DirEntry&) override { return false; }
+  bool Rename(const std::string&, const std::string&) override { return false; }
+  bool ChangeDir(const std::string&) override { return false; }
+  bool MakeDir(const std::string&) override { return false; }
+  std::string CurrentDirDisplay() const override { return display; }
+
+  int search_error = 2;  // ENOENT
+  std::string display = "/srv/c64/games";
+};
 
 // A link wired to a scripted port and a fake clock, as most tests want it.
 struct LinkRig {

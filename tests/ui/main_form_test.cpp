@@ -35,22 +35,6 @@ using testing::FakeClock;
 using testing::FakePortProvider;
 using testing::ScriptedPort;
 
-// A served directory with nothing in it; the window only shows where it is.
-class EmptyVolume : public Volume {
- public:
-  std::unique_ptr<DirSearch> FindFirst(const std::string&, int& error) override {
-    error = ENOENT;
-    return nullptr;
-  }
-  std::unique_ptr<ReadableFile> OpenRead(const DirEntry&) override { return nullptr; }
-  std::unique_ptr<PendingFile> CreateForSave(const std::string&) override { return nullptr; }
-  bool Delete(const DirEntry&) override { return false; }
-  bool Rename(const std::string&, const std::string&) override { return false; }
-  bool ChangeDir(const std::string&) override { return false; }
-  bool MakeDir(const std::string&) override { return false; }
-  std::string CurrentDirDisplay() const override { return "/srv/c64/games"; }
-};
-
 // A port whose device fails under the server: every read raises the OS error.
 class FailingPort : public SerialPort {
  public:
@@ -141,7 +125,7 @@ class MainFormTest : public ::testing::Test {
 
   FakeClock clock;
   FakePortProvider ports;
-  EmptyVolume volume;
+  testing::RefusingVolume volume;  // the window only shows where it is
   std::unique_ptr<TMainForm> form;
 };
 
