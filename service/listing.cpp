@@ -140,25 +140,13 @@ void Server::StepDirBuild() {
   panel_.LogLine("Sending file:" + CurrentName);
   DirListing.BuildListing(volume_);
   // Sent under the one-second limit the request's receipt left in force.
-  link_.SendStatus(stOk);
-  if (link_.TimedOut) panel_.LogLine("Timeout Error");
-  State = ssDirWaitReply;
+  AnswerReady(ssDirWaitReply);
 }
 
 void Server::StepDirWaitReply() {
-  link_.LinkTimeoutMs = 0;
-  link_.ReceivePacket();
-  if (link_.StopRequested) return;
-  const Packet& reply = link_.ReceivedPacket;
-
-  // The C64 starting a new request ends the listing whatever else is wrong with it.
-  if (reply.Type == ptAttention) State = ssIdle;
-  if (reply.HeaderCrcError || link_.TimedOut) {
-    link_.LinkTimeoutMs = OneSecondMs;
-    link_.SendStatus(stRepeat);
-    return;
-  }
-  switch (reply.Type) {
+  const std::optional<std::uint8_t> reply = ReceiveTransferReply();
+  if (!reply) return;
+  switch (*reply) {
     case stOk:
       State = ssDirSendBlock;
       break;

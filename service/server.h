@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "link/link.h"
@@ -66,6 +67,16 @@ class Server {
   void StepSaveOpen();
   void StepSaveReceive();
   void StepSaveAck();
+
+  // Shared by loads, saves and the listing.
+  // Answers stOk to a request whose transfer is ready and moves on to `next`; a
+  // time-out of that answer is logged and the transfer goes on all the same.
+  void AnswerReady(ServerState next);
+  // Waits without limit for the C64's reply to a load or listing block. A reply whose
+  // type byte is 0x10 ends the transfer first, whatever else is wrong with it. Returns
+  // nothing when the step is over (the operator stopped, or the reply was damaged and
+  // stRepeat went back); otherwise the reply's type, for the caller to act on.
+  std::optional<std::uint8_t> ReceiveTransferReply();
 
   // The listing.
   void StepDirBuild();

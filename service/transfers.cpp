@@ -60,28 +60,38 @@ void Server::StepLoadOpen() {
     State = ssIdle;
     return;
   }
-  link_.SendStatus(stOk);
-  if (link_.TimedOut) panel_.LogLine("Timeout Error");
-  State = ssLoadWaitReply;
+  AnswerReady(ssLoadWaitReply);
 }
 
-void Server::StepLoadWaitReply() {
+void Server::AnswerReady(ServerState next) {
+  link_.SendStatus(stOk);
+  if (link_.TimedOut) panel_.LogLine("Timeout Error");
+  State = next;
+}
+
+std::optional<std::uint8_t> Server::ReceiveTransferReply() {
   link_.LinkTimeoutMs = 0;
   link_.ReceivePacket();
-  if (link_.StopRequested) return;
+  if (link_.StopRequested) return std::nullopt;
   const Packet& reply = link_.ReceivedPacket;
 
-  // The C64 starting a new request ends the load whatever else is wrong with it.
+  // The C64 starting a new request ends the transfer whatever else is wrong with it.
   if (reply.Type == ptAttention) {
-    TransferFile.reset();
+    AbandonTransfer();
     State = ssIdle;
   }
   if (reply.HeaderCrcError || link_.TimedOut) {
     link_.LinkTimeoutMs = OneSecondMs;
     link_.SendStatus(stRepeat);
-    return;
+    return std::nullopt;
   }
-  switch (reply.Type) {
+  return reply.Type;
+}
+
+void Server::StepLoadWaitReply() {
+  const std::optional<std::uint8_t> reply = ReceiveTransferReply();
+  if (!reply) return;
+  switch (*reply) {
     case stOk:
       State = ssLoadSendBlock;
       break;
@@ -126,9 +136,7 @@ void Server::StepSaveOpen() {
     State = ssIdle;
     return;
   }
-  link_.SendStatus(stOk);
-  if (link_.TimedOut) panel_.LogLine("Timeout Error");
-  State = ssSaveReceive;
+  AnswerReady(ssSaveReceive);
 }
 
 void Server::StepSaveReceive() {
