@@ -17,6 +17,13 @@ std::unique_ptr<SerialPort> Link::OpenPort() {
 
 void Link::PollLink() {
   panel_.PumpEvents();
+  if (PortHandle) {
+    LineEvent event;
+    while (PortHandle->TakeLineEvent(event)) {
+      if (!event.LogText.empty()) panel_.LogLine(event.LogText);
+      if (event.EndsSession) LineReset = true;
+    }
+  }
   const auto elapsed = static_cast<std::int32_t>(clock_.GetTickCount() - StartTick);
   if (ActiveLimitMs > 0 && elapsed > ActiveLimitMs) TimedOut = true;
 }
@@ -30,11 +37,13 @@ std::uint8_t Link::ReadByte() {
     // The limit is tested before each attempt, so the attempt right after the limit
     // passed still takes a byte that comes in then.
     PollLink();
-    if (ActiveLimitMs == 0 && IdleWaitMs > 0 && !StopRequested && PortHandle) {
+    // A byte after the line ended the session belongs to the next one: left unread.
+    if (LineReset) break;
+    if (ActiveLimitMs == 0 && IdleWaitMs > 0 && !Interrupted() && PortHandle) {
       PortHandle->AwaitInput(std::chrono::milliseconds(IdleWaitMs));
     }
     const bool arrived = PortHandle && PortHandle->ReadAttempt(buffer);
-    if (arrived || TimedOut || StopRequested) break;
+    if (arrived || TimedOut || Interrupted()) break;
   }
   return buffer;
 }
@@ -45,7 +54,7 @@ void Link::WriteByte(std::uint8_t value) {
   StartTick = clock_.GetTickCount();
   for (;;) {
     PollLink();
-    if (TimedOut || StopRequested) return;
+    if (TimedOut || Interrupted()) return;
     if (PortHandle && PortHandle->WriteAttempt(value)) return;
   }
 }
@@ -56,12 +65,12 @@ void Link::ReceivePacket() {
   packet.PayloadCrcError = false;
 
   packet.Type = ReadByte();
-  if (TimedOut || StopRequested) return;
+  if (TimedOut || Interrupted()) return;
   LinkTimeoutMs = OneSecondMs;  // every further byte of the packet has one second
   packet.Length = ReadByte();
-  if (TimedOut || StopRequested) return;
+  if (TimedOut || Interrupted()) return;
   packet.HeaderCrc = ReadByte();
-  if (TimedOut || StopRequested) return;
+  if (TimedOut || Interrupted()) return;
 
   CrcInit(CrcRegister, 0);
   CrcUpdate(CrcRegister, packet.Type);
@@ -78,7 +87,7 @@ void Link::ReceivePacket() {
   for (int i = 0; i <= packet.Length; ++i) {
     const std::uint8_t byte = ReadByte();
     packet.Payload[static_cast<std::size_t>(i)] = byte;
-    if (TimedOut || StopRequested) return;
+    if (TimedOut || Interrupted()) return;
     CrcUpdate(CrcRegister, byte);
   }
   packet.PayloadCrc = packet.Payload[packet.Length];
@@ -117,7 +126,7 @@ void Link::DiscardUntilQuiet(std::uint16_t quiet_ms, int max_bytes) {
   LinkTimeoutMs = quiet_ms;
   for (int dropped = 0; dropped < max_bytes; ++dropped) {
     ReadByte();
-    if (TimedOut || StopRequested) break;
+    if (TimedOut || Interrupted()) break;
   }
   LinkTimeoutMs = OneSecondMs;
 }

@@ -27,12 +27,17 @@ class Link {
   // OsError when it opened but could not be configured.
   std::unique_ptr<SerialPort> OpenPort();
 
-  // Pumps events, then sets TimedOut once more than ActiveLimitMs have passed since
-  // StartTick. Never clears TimedOut.
+  // Pumps events, takes the port's line events (logging each, and setting LineReset
+  // for one that ends the session), then sets TimedOut once more than ActiveLimitMs
+  // have passed since StartTick. Never clears TimedOut.
   void PollLink();
 
+  // True once the operator asked to stop or a line event ended the session: every
+  // byte wait returns at once, with no byte, until the server has started over.
+  bool Interrupted() const { return StopRequested || LineReset; }
+
   // Waits for one byte under LinkTimeoutMs and StopRequested. The result is a
-  // received byte only when neither TimedOut nor StopRequested is set on return; a
+  // received byte only when neither TimedOut nor Interrupted() is set on return; a
   // byte that arrives in the attempt right after the limit passed is consumed and
   // returned with TimedOut set.
   std::uint8_t ReadByte();
@@ -74,6 +79,9 @@ class Link {
   std::uint32_t StartTick = 0;
   bool TimedOut = false;
   bool StopRequested = false;
+  // Set by a line event that ends the session (device lost, connection replaced, DTR
+  // dropped); the server abandons any transfer, clears it and waits for a request.
+  bool LineReset = false;
   // While a byte wait has no time limit, the port may sleep this long for input
   // between two event pumps; 0 keeps every attempt at about 2 ms. Waiting for the
   // next request that way costs hundreds of wake-ups a second for nothing. Only a

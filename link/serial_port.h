@@ -1,11 +1,22 @@
-// The one way the link reaches the cable: single-byte attempts that give up after
-// about 2 ms, so that the byte waits above can pump window events between attempts.
+// The one way the link reaches the cable: attempts that give up after about 2 ms, so
+// that the byte waits above can pump window events between attempts.
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace dorvane {
+
+// Something on the line that the operator must hear of, and that may end the
+// session: the device went away or came back, a network peer hung up or another
+// took its place, the C64 dropped DTR.
+struct LineEvent {
+  std::string LogText;      // one line for the operator's log; empty logs nothing
+  bool EndsSession = true;  // any transfer under way ends as an abort does, and the
+                            // server starts over waiting for a request
+};
 
 class SerialPort {
  public:
@@ -21,10 +32,34 @@ class SerialPort {
   // has gone.
   virtual bool WriteAttempt(std::uint8_t byte) = 0;
 
+  // As ReadAttempt, but takes every byte that has arrived, up to `count`, in order.
+  // Returns how many; 0 when none came within the attempt. A port that cannot move
+  // runs takes one byte per attempt.
+  virtual std::size_t ReadSome(std::uint8_t* buffer, std::size_t count) {
+    return count > 0 && ReadAttempt(buffer[0]) ? 1 : 0;
+  }
+
+  // As WriteAttempt, but offers `count` bytes; returns how many the port took, from
+  // the front (flow control may stop it part of the way). 0 when it took none.
+  virtual std::size_t WriteSome(const std::uint8_t* data, std::size_t count) {
+    return count > 0 && WriteAttempt(data[0]) ? 1 : 0;
+  }
+
   // Sleeps until a byte may be waiting, a signal arrives, or `longest` has passed;
   // no byte is taken. Only a hint: the next ReadAttempt decides. A port that cannot
   // wait like that returns at once.
   virtual void AwaitInput(std::chrono::milliseconds longest) { (void)longest; }
+
+  // A descriptor that turns readable when input or a line event may be waiting, for
+  // a front end that waits in its own event loop; -1 when there is none (the front
+  // end then comes back after a time instead).
+  virtual int InputDescriptor() const { return -1; }
+
+  // Hands over the oldest line event not yet taken; false when there is none.
+  virtual bool TakeLineEvent(LineEvent& event) {
+    (void)event;
+    return false;
+  }
 };
 
 }  // namespace dorvane

@@ -10,6 +10,7 @@ Server::Server(Link& link, Volume& volume, OperatorPanel& panel)
 
 void Server::StartServing() {
   link_.StopRequested = false;
+  link_.LineReset = false;
   link_.PortHandle = link_.OpenPort();
   if (!link_.PortHandle) {
     panel_.LogLine("Can't initialize port " + link_.PortName);
@@ -21,6 +22,13 @@ void Server::StartServing() {
   try {
     do {
       Step();
+      if (link_.LineReset) {
+        // The line ended the session under this step: whatever was under way ends
+        // as an abort does, and the next request starts from the beginning.
+        AbandonTransfer();
+        State = ssIdle;
+        link_.LineReset = false;
+      }
     } while (!link_.StopRequested);
   } catch (...) {
     // The error ends serving; an unfinished save must not leave its temporary file.
@@ -86,7 +94,7 @@ void Server::StepIdle() {
 
   link_.LinkTimeoutMs = 0;
   AttentionByte = link_.ReadByte();
-  if (link_.StopRequested) return;
+  if (link_.Interrupted()) return;
   panel_.LogLine("Action");
 
   link_.LinkTimeoutMs = OneSecondMs;
@@ -97,7 +105,7 @@ void Server::StepIdle() {
 void Server::StepHeader() {
   link_.LinkTimeoutMs = OneSecondMs;
   link_.ReceivePacket();
-  if (link_.StopRequested) return;
+  if (link_.Interrupted()) return;
   const Packet& packet = link_.ReceivedPacket;
   if (packet.HeaderCrcError || link_.TimedOut) {
     if (packet.HeaderCrcError) panel_.LogLine("Header CRC error!!");

@@ -72,7 +72,7 @@ void Server::AnswerReady(ServerState next) {
 std::optional<std::uint8_t> Server::ReceiveTransferReply() {
   link_.LinkTimeoutMs = 0;
   link_.ReceivePacket();
-  if (link_.StopRequested) return std::nullopt;
+  if (link_.Interrupted()) return std::nullopt;
   const Packet& reply = link_.ReceivedPacket;
 
   // The C64 starting a new request ends the transfer whatever else is wrong with it.
@@ -146,7 +146,7 @@ void Server::StepSaveReceive() {
   }
   link_.LinkTimeoutMs = 0;
   link_.ReceivePacket();
-  if (link_.StopRequested) return;
+  if (link_.Interrupted()) return;
   const Packet& packet = link_.ReceivedPacket;
 
   if (packet.Type == ptAttention) {

@@ -7,12 +7,24 @@ namespace dorvane::testing {
 
 void ScriptedPort::Feed(const std::vector<std::uint8_t>& bytes) {
   for (std::uint8_t b : bytes) {
-    script_.push_back({pending_silence_, b});
+    script_.push_back({pending_silence_, b, false, {}});
     pending_silence_ = 0;
   }
 }
 
 void ScriptedPort::Silence(std::uint32_t ms) { pending_silence_ += ms; }
+
+void ScriptedPort::Event(LineEvent event) {
+  script_.push_back({pending_silence_, 0, true, std::move(event)});
+  pending_silence_ = 0;
+}
+
+bool ScriptedPort::TakeLineEvent(LineEvent& event) {
+  if (reported_.empty()) return false;
+  event = std::move(reported_.front());
+  reported_.pop_front();
+  return true;
+}
 
 bool ScriptedPort::ReadAttempt(std::uint8_t& byte) {
   ++read_attempts;
@@ -29,6 +41,12 @@ bool ScriptedPort::ReadAttempt(std::uint8_t& byte) {
   if (head.silence_ms > 0) {
     const std::uint32_t step = head.silence_ms < AttemptMs ? head.silence_ms : AttemptMs;
     head.silence_ms -= step;
+    clock_.Advance(AttemptMs);
+    return false;
+  }
+  if (head.is_event) {  // the line changed instead of a byte arriving
+    reported_.push_back(std::move(head.event));
+    script_.pop_front();
     clock_.Advance(AttemptMs);
     return false;
   }

@@ -38,12 +38,15 @@ class ScriptedPort : public SerialPort {
   // Silence of `ms` before the next fed byte becomes available; at the end of the
   // script, silence before the script counts as drained.
   void Silence(std::uint32_t ms);
+  // A line event that the port reports once every byte fed before it has been read.
+  void Event(LineEvent event);
 
   bool ReadAttempt(std::uint8_t& byte) override;
   bool WriteAttempt(std::uint8_t byte) override;
   void AwaitInput(std::chrono::milliseconds longest) override {
     awaited_ms.push_back(longest.count());
   }
+  bool TakeLineEvent(LineEvent& event) override;
 
   // Bytes still waiting on the line.
   std::size_t Pending() const;
@@ -63,9 +66,12 @@ class ScriptedPort : public SerialPort {
   struct Item {
     std::uint32_t silence_ms;
     std::uint8_t byte;
+    bool is_event = false;
+    LineEvent event;
   };
   FakeClock& clock_;
   std::deque<Item> script_;
+  std::deque<LineEvent> reported_;  // reached in the script, not yet taken
   std::uint32_t pending_silence_ = 0;
 };
 
