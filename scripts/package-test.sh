@@ -22,6 +22,10 @@ if dpkg-query -W -f='${Status}' dorvane 2>/dev/null | grep -q 'ok installed'; th
   fail "dorvane is installed already; remove it first (apt-get purge dorvane)"
 fi
 
+# The icons in data/ are the ones the drawing script makes today.
+python3 "$top/tools/icon/make_icon.py" --check || fail "the icons are out of date"
+say "icons: data/ matches tools/icon/make_icon.py"
+
 "$top/scripts/package.sh" --test
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$top/build-release/CMakeCache.txt")
 deb="$top/build/dorvane_${version}_$(dpkg --print-architecture).deb"
