@@ -16,6 +16,7 @@ esac
 
 build="$top/build-fuzz"
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DDORVANE_FUZZ=ON \
+  -DDORVANE_WERROR=ON \
   -DDORVANE_BUILD_UI=OFF
 cmake --build "$build" --target dorvane_server_fuzzer dorvane_fuzz_seeds
 

@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that building, running or testing Dorvane needs,
-# and only those that are missing. Usage: scripts/install-deps.sh [run|test|lint]
+# and only those that are missing. Usage: scripts/install-deps.sh [run|test|lint|package]
 set -euo pipefail
 
 what=${1:-run}
 packages=(g++ cmake ninja-build qt6-base-dev libgl-dev)
 if [ "$what" = lint ]; then
   packages=(clang-format)
+fi
+if [ "$what" = package ]; then
+  # The manual pages, the package's dependencies and its checks; the pseudo-terminal
+  # pair and the unit's check for the installed package's test.
+  packages+=(scdoc dpkg-dev file lintian appstream desktop-file-utils man-db socat systemd)
 fi
 if [ "$what" = test ]; then
   # GoogleTest for the tests; clang and its runtimes for the sanitizer build and the fuzzer.

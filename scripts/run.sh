@@ -3,6 +3,6 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/install-deps.sh" run
-cmake -S "$top" -B "$top/build" -G Ninja -DBUILD_TESTING=OFF
+cmake -S "$top" -B "$top/build" -G Ninja -DBUILD_TESTING=OFF -DDORVANE_WERROR=ON
 cmake --build "$top/build"
 exec "$top/build/bin/dorvane" "$@"

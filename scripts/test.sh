@@ -18,6 +18,6 @@ if [ "${1:-}" = --sanitize ]; then
 fi
 
 # BUILD_TESTING is named: run.sh may have switched it off in the same build directory.
-cmake -S "$top" -B "$build" -G Ninja -DBUILD_TESTING=ON "${options[@]}"
+cmake -S "$top" -B "$build" -G Ninja -DBUILD_TESTING=ON -DDORVANE_WERROR=ON "${options[@]}"
 cmake --build "$build"
 ctest --test-dir "$build" --output-on-failure --no-tests=error --timeout 300 -j2

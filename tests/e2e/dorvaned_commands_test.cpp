@@ -163,7 +163,7 @@ TEST(Dorvaned, RefusalsAtStart) {
        1,
        {},
        "OS Error.  Code: 2."},
-      {{"--version"}, 0, {"dorvaned 5.1"}, ""},
+      {{"--version"}, 0, {"dorvaned " DORVANE_VERSION}, ""},
       {{"--root", root.path.string()}, 2, {}, "--port"},
       {{"--port", missing, "--bogus"}, 2, {}, "--bogus"},
   };

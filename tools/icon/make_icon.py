@@ -1,13 +1,23 @@
 #!/usr/bin/env python3
 """Draws the program's icon: a 32 x 32, 16-colour disk drive with a floppy going in.
 
-Writes an indexed PNG (4 bits per pixel) in the C64's own 16 colours, one of which
-(purple, unused in the picture) is made transparent. Run it from anywhere:
+The picture is one grid of the C64's own 16 colours, one of which (purple, unused in
+the picture) is transparent. From it come:
 
-    python3 tools/icon/make_icon.py [output.png]
+- data/dorvane.png: the grid itself as an indexed PNG (4 bits per pixel), built into
+  the window;
+- data/icons/scalable/dorvane.svg: the same pixels as squares, for any size;
+- data/icons/NxN/dorvane.png for the desktop's sizes from 16 to 256: each output pixel
+  is the area-weighted mean of the grid cells it covers, as a renderer draws the SVG,
+  so whole multiples stay crisp and the other sizes are smoothed, not jagged.
 
-The default output is data/dorvane.png in the repository. The picture is fixed, so
-the same file comes out every time.
+Run it from anywhere:
+
+    python3 tools/icon/make_icon.py            write every file under data/
+    python3 tools/icon/make_icon.py --check    fail if a file there differs
+    python3 tools/icon/make_icon.py out.png    only the 32 x 32 picture, to out.png
+
+The picture is fixed, so the same files come out every time.
 """
 
 import os
@@ -102,12 +112,116 @@ def png(px):
             chunk(b"IEND", b""))
 
 
+# The sizes a desktop asks for in the hicolor theme.
+SIZES = (16, 22, 24, 32, 48, 64, 128, 256)
+
+
+def svg(px):
+    """The grid as squares, one path per colour; runs of a colour along a row merge."""
+    paths = {}
+    for y, row in enumerate(px):
+        x = 0
+        while x < SIZE:
+            colour = row[x]
+            end = x
+            while end + 1 < SIZE and row[end + 1] == colour:
+                end += 1
+            if colour != TRANSPARENT:
+                paths.setdefault(colour, []).append("M%d %dh%dv1h-%dz" % (x, y, end - x + 1,
+                                                                          end - x + 1))
+            x = end + 1
+    lines = ['<?xml version="1.0" encoding="UTF-8"?>',
+             '<svg xmlns="http://www.w3.org/2000/svg" width="%d" height="%d" '
+             'viewBox="0 0 %d %d" shape-rendering="crispEdges">' % (SIZE, SIZE, SIZE, SIZE),
+             '  <title>Dorvane</title>']
+    for colour in sorted(paths):
+        lines.append('  <path fill="#%02x%02x%02x" d="%s"/>' % (PALETTE[colour] +
+                                                               ("".join(paths[colour]),)))
+    lines.append("</svg>")
+    return ("\n".join(lines) + "\n").encode("ascii")
+
+
+def scaled_rgba(px, size):
+    """Rows of RGBA bytes: each output pixel averages the grid cells under it by area.
+
+    Colours are averaged weighted by their opacity, so the transparent purple never
+    tints an edge."""
+    step = SIZE / size
+    rows = []
+    for oy in range(size):
+        row = bytearray()
+        y0, y1 = oy * step, (oy + 1) * step
+        for ox in range(size):
+            x0, x1 = ox * step, (ox + 1) * step
+            r = g = b = a = 0.0
+            for sy in range(int(y0), min(SIZE, int(-(-y1 // 1)))):
+                wy = min(y1, sy + 1) - max(y0, sy)
+                for sx in range(int(x0), min(SIZE, int(-(-x1 // 1)))):
+                    w = wy * (min(x1, sx + 1) - max(x0, sx))
+                    colour = px[sy][sx]
+                    if w <= 0 or colour == TRANSPARENT:
+                        continue
+                    cr, cg, cb = PALETTE[colour]
+                    r += cr * w
+                    g += cg * w
+                    b += cb * w
+                    a += w
+            area = step * step
+            if a > 0:
+                row += bytes((round(r / a), round(g / a), round(b / a), round(255 * a / area)))
+            else:
+                row += bytes(4)
+        rows.append(bytes(row))
+    return rows
+
+
+def png_rgba(rows):
+    size = len(rows)
+    header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)  # 8-bit RGBA
+    raw = b"".join(b"\0" + row for row in rows)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) +
+            chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
+
+
+def outputs(top):
+    """Every file this script makes, by its path."""
+    px = draw()
+    data = os.path.join(top, "data")
+    files = {os.path.join(data, "dorvane.png"): png(px),
+             os.path.join(data, "icons", "scalable", "dorvane.svg"): svg(px)}
+    for size in SIZES:
+        files[os.path.join(data, "icons", "%dx%d" % (size, size), "dorvane.png")] = \
+            png_rgba(scaled_rgba(px, size))
+    return files
+
+
 def main():
     top = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-    out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(top, "data", "dorvane.png")
-    with open(out, "wb") as f:
-        f.write(png(draw()))
+    args = sys.argv[1:]
+    if args and args[0] != "--check":
+        with open(args[0], "wb") as f:
+            f.write(png(draw()))
+        return 0
+    stale = []
+    for path, content in outputs(top).items():
+        try:
+            with open(path, "rb") as f:
+                same = f.read() == content
+        except OSError:
+            same = False
+        if same:
+            continue
+        if args:
+            stale.append(os.path.relpath(path, top))
+            continue
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(content)
+    for path in stale:
+        print("make_icon.py: out of date (run tools/icon/make_icon.py): " + path,
+              file=sys.stderr)
+    return 1 if stale else 0
 
 
 if __name__ == "__main__":
-    main()
+    sys.exit(main())
