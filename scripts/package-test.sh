@@ -136,7 +136,7 @@ command_line=$(
   printf '%q ' "$@"
 )
 say "serving as the unit would: $command_line"
-eval "setpriv --reuid=dorvane --regid=dorvane --init-groups -- $command_line" \
+eval "exec setpriv --reuid=dorvane --regid=dorvane --init-groups -- $command_line" \
   >"$work/server.log" 2>&1 &
 server=$!
 pids+=("$server")
@@ -149,6 +149,8 @@ say "a load served over the pseudo-terminal pair"
 head -c 3000 /dev/urandom >"$work/game.prg"
 dorvane-peer --port "$work/c64" save "$work/game.prg" game.prg ||
   { cat "$work/server.log"; fail "dorvane-peer save"; }
+# The server commits a save at the C64's closing status, which it does not answer.
+for _ in $(seq 50); do [ -e /srv/dorvane/game.prg ] && break; sleep 0.1; done
 cmp "$work/game.prg" /srv/dorvane/game.prg || fail "the saved file differs"
 [ "$(stat -c %U /srv/dorvane/game.prg)" = dorvane ] || fail "the saved file's owner"
 say "a save into /srv/dorvane as the user dorvane"
