@@ -136,6 +136,7 @@ void ServedSession::StartServer(bool allow_delete, FileAccess access) {
   std::vector<std::string> args = LinkArgs();
   for (const char* arg : {"--root", root_.c_str()}) args.push_back(arg);
   if (allow_delete) args.push_back("--allow-delete");
+  args.insert(args.end(), server_args.begin(), server_args.end());
   server_ = std::make_unique<ServerProcess>(std::string(DORVANE_BIN_DIR) + "/dorvaned", args,
                                             access, stdio_ends_[1]);
   if (stdio_ends_[1] >= 0) {
@@ -152,6 +153,12 @@ void ServedSession::StartServer(bool allow_delete, FileAccess access) {
   port_ = PeerPort();
   ASSERT_TRUE(port_);
   peer_ = std::make_unique<peer::C64Peer>(*port_, clock_, options);
+}
+
+void ServedSession::ClosePeer() {
+  peer_.reset();
+  port_.reset();
+  ClosePtyPair(pty_);
 }
 
 std::optional<int> ServedSession::StopServer(int signal) { return server_->Stop(signal); }

@@ -86,7 +86,13 @@ class ServedSession : public ::testing::Test {
   const std::string& ListenAddress() const { return listen_address_; }
   std::unique_ptr<SerialPort> Connect();
 
+  // Closes the peer's side of the link: the server sees the hang-up or the end of
+  // its input.
+  void ClosePeer();
+
   peer::PeerOptions options;
+  // More arguments for the server ("--ip232"), set before StartServer.
+  std::vector<std::string> server_args;
 
  private:
   // The server's arguments and the peer's port for the link.
