@@ -72,6 +72,24 @@ std::size_t Count(const std::vector<std::string>& lines, const std::string& line
   return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), line));
 }
 
+// Lends a port to a decorator that wants to own one, so that the test can still
+// write below the decorator.
+class Borrowed : public SerialPort {
+ public:
+  explicit Borrowed(SerialPort& port) : port_(port) {}
+  bool ReadAttempt(std::uint8_t& byte) override { return port_.ReadAttempt(byte); }
+  bool WriteAttempt(std::uint8_t byte) override { return port_.WriteAttempt(byte); }
+  std::size_t ReadSome(std::uint8_t* buffer, std::size_t count) override {
+    return port_.ReadSome(buffer, count);
+  }
+  std::size_t WriteSome(const std::uint8_t* data, std::size_t count) override {
+    return port_.WriteSome(data, count);
+  }
+
+ private:
+  SerialPort& port_;
+};
+
 class OverTcp : public ServedSession {
  protected:
   OverTcp() : ServedSession(LinkKind::kTcp) {}
@@ -158,6 +176,94 @@ TEST_F(OverTcp, AConnectionThatGoesAwayEndsOnlyItsOwnSession) {
   }
   EXPECT_EQ(from, std::size(cases) + 2);
   EXPECT_EQ(closed, std::size(cases) + 1);
+}
+
+TEST_F(OverTcp, Ip232CarriesEveryByteAndDtrDroppedEndsTheSave) {
+  // Every byte value, 0xFF among them, both ways through the escaping.
+  Bytes every(1024);
+  for (std::size_t i = 0; i < every.size(); ++i) every[i] = static_cast<std::uint8_t>(i);
+  Put("every.prg", every);
+  server_args = {"--ip232"};
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  MonotonicClock clock;
+  const auto raw = Connect();
+  Ip232Port escaped(std::make_unique<Borrowed>(*raw), Ip232Side::kEmulator);
+  peer::C64Peer peer(escaped, clock, options);
+  const peer::LoadResult load = peer.Load("every.prg");
+  ASSERT_TRUE(load.Succeeded) << load.Describe();
+  EXPECT_EQ(load.Data, every);
+  const peer::PeerResult save = peer.Save("copy.prg", every);
+  ASSERT_TRUE(save.Succeeded) << save.Describe();
+
+  // DTR dropped in the middle of a save: the old file stays, and the next request
+  // on the same connection is served.
+  ASSERT_NO_FATAL_FAILURE(StartSave(escaped, "every.prg", RandomBytes(255, 40)));
+  ASSERT_EQ(PendingSaves().size(), 1u);
+  WriteAll(*raw, {Ip232Escape, Ip232DtrDropped});
+  ASSERT_TRUE(Server().AwaitLine("C64 dropped DTR"));
+  const peer::LoadResult again = peer.Load("every.prg");
+  ASSERT_TRUE(again.Succeeded) << again.Describe();
+  EXPECT_EQ(again.Data, every);
+  EXPECT_EQ(PendingSaves(), std::vector<fs::path>{});
+  EXPECT_EQ(Contents("copy.prg"), every);
+  EXPECT_EQ(StopServer(), 0);
+}
+
+TEST_F(OverTcp, ListensThatCannotStartEndWithAReason) {
+  // A port already taken, on this machine only.
+  const int taken = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(bind(taken, reinterpret_cast<sockaddr*>(&address), length), 0);
+  ASSERT_EQ(listen(taken, 1), 0);
+  ASSERT_EQ(getsockname(taken, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  const std::string in_use = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string err_holds;
+  } cases[] = {
+      {{"--listen", in_use}, 1, "Cannot listen on " + in_use + ": Address already in use"},
+      {{"--listen", "127.0.0.1:65536"}, 1, "is not a port number from 0 to 65535"},
+      {{"--listen", "::1:6400"}, 1, "an IPv6 address goes in brackets"},
+      {{"--port", "/dev/null", "--ip232"}, 2, "--ip232 goes with --listen or --stdio"},
+      {{"--listen", "6400", "--stdio"}, 2, "give only one of --port, --listen and --stdio"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args[1]);
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"--root", Root().string()});
+    ServerProcess server(std::string(DORVANE_BIN_DIR) + "/dorvaned", args);
+    EXPECT_EQ(server.AwaitExit(), std::optional<int>(c.status));
+    EXPECT_NE(server.ErrText().find(c.err_holds), std::string::npos) << server.ErrText();
+  }
+  close(taken);
+}
+
+class OverStdio : public ServedSession {
+ protected:
+  OverStdio() : ServedSession(LinkKind::kStdio) {}
+};
+
+TEST_F(OverStdio, TheEndOfInputEndsServingInOrder) {
+  const Bytes old_bytes = RandomBytes(500, 50);
+  Put("game.prg", old_bytes);
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  ASSERT_TRUE(Peer().Load("game.prg").Succeeded);
+  // The emulator goes away in the middle of a save.
+  ASSERT_NO_FATAL_FAILURE(StartSave(PeerLink(), "game.prg", RandomBytes(255, 51)));
+  ASSERT_EQ(PendingSaves().size(), 1u);
+  ClosePeer();
+  EXPECT_EQ(Server().AwaitExit(), std::optional<int>(0));
+  const auto lines = Server().OutLines();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[lines.size() - 2], "End of input");
+  EXPECT_EQ(lines.back(), " terminated!");
+  EXPECT_EQ(Contents("game.prg"), old_bytes);
+  EXPECT_EQ(PendingSaves(), std::vector<fs::path>{});
 }
 
 }  // namespace

@@ -79,6 +79,8 @@ class ServedSession : public ::testing::Test {
 
   ServerProcess& Server() { return *server_; }
   peer::C64Peer& Peer() { return *peer_; }
+  // The port the peer plays on, for bytes the peer would never send.
+  SerialPort& PeerLink() { return *port_; }
   LinkKind LinkUsed() const { return link_; }
 
   // With a TCP link: where the server listens, and a fresh connection to it (which
