@@ -52,9 +52,9 @@ std::unique_ptr<TcpListenPort> TcpListenPort::Listen(const HostPort& where) {
     if (!IsLoopback(reinterpret_cast<sockaddr*>(&bound))) {
       // The link has no password: whoever reaches the port has the served tree.
       port->events_.push_back(
-          {"Warning: " + port->address_ +
-               " is not a loopback address: anyone who can reach it can read and write the "
-               "served directory",
+          {"Warning: listening on " + port->address_ +
+               ", which is not a loopback address: anyone who can reach it can read and write "
+               "the served directory (the link has no password)",
            false});
     }
     return port;
