@@ -18,6 +18,7 @@
 #include "platform/stdio_port.h"
 #include "platform/tcp_client_port.h"
 #include "platform/tcp_listen_port.h"
+#include "tools/peer/peer_port.h"
 
 namespace dorvane {
 namespace {
@@ -155,6 +156,31 @@ TEST(SocketAddress, OnlyLoopbackAddressesNeedNoWarning) {
       ASSERT_EQ(inet_pton(AF_INET6, c.text, &v6->sin6_addr), 1);
     }
     EXPECT_EQ(IsLoopback(reinterpret_cast<sockaddr*>(&storage)), c.loopback);
+  }
+}
+
+TEST(PeerPort, NetworkNamesThatCannotConnectSayWhy) {
+  // A loopback port that was just free again: nothing listens there.
+  std::string closed;
+  {
+    auto server = TcpListenPort::Listen({"127.0.0.1", 0});
+    closed = server->Address();
+  }
+  const struct {
+    std::string name;
+    std::string error;
+  } cases[] = {
+      {"tcp:6400", "cannot connect to tcp:6400: \"6400\" names no host (HOST:PORT)"},
+      {"tcp:127.0.0.1:x",
+       "cannot connect to tcp:127.0.0.1:x: \"x\" is not a port number from 0 "
+       "to 65535"},
+      {"tcp:" + closed, "Cannot connect to " + closed + ": Connection refused"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string error;
+    EXPECT_EQ(peer::OpenPeerPort(c.name, false, error), nullptr);
+    EXPECT_EQ(error, c.error);
   }
 }
 
