@@ -125,7 +125,14 @@ std::optional<std::size_t> TcpListenPort::Send(const std::uint8_t* data, std::si
 std::size_t TcpListenPort::ReadSome(std::uint8_t* buffer, std::size_t count) {
   if (count == 0) return 0;
   const auto deadline = SteadyClock::now() + FdAttemptTime;
-  AcceptWaiting();
+  // A byte already waiting costs one system call; a new connection is seen at the
+  // first moment the current one has nothing, which in a stop-and-wait protocol
+  // comes at every turn, and in any case every AcceptEvery reads, so that a client
+  // that never stops sending cannot keep the next one out.
+  if (++reads_since_accept_ >= AcceptEvery) {
+    reads_since_accept_ = 0;
+    AcceptWaiting();
+  }
   if (const auto done = Receive(buffer, count)) return *done;
   Wait(POLLIN, deadline);
   return Receive(buffer, count).value_or(0);
@@ -134,7 +141,6 @@ std::size_t TcpListenPort::ReadSome(std::uint8_t* buffer, std::size_t count) {
 std::size_t TcpListenPort::WriteSome(const std::uint8_t* data, std::size_t count) {
   if (count == 0) return 0;
   const auto deadline = SteadyClock::now() + FdAttemptTime;
-  AcceptWaiting();
   if (const auto done = Send(data, count)) return *done;
   Wait(POLLOUT, deadline);
   return Send(data, count).value_or(0);

@@ -61,8 +61,11 @@ class TcpListenPort : public SerialPort {
   std::optional<std::size_t> Receive(std::uint8_t* buffer, std::size_t count);
   std::optional<std::size_t> Send(const std::uint8_t* data, std::size_t count);
 
+  static constexpr int AcceptEvery = 64;
+
   int listen_fd_;
   int conn_fd_ = -1;
+  int reads_since_accept_ = 0;
   std::string address_;
   std::deque<LineEvent> events_;
 };
