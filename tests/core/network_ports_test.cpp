@@ -114,6 +114,26 @@ TEST(TcpListenPort, ConnectionsAreReportedAndReplacedInOrder) {
   EXPECT_EQ(server->WriteSome(reply.data(), reply.size()), 0u);
 }
 
+TEST(TcpListenPort, AClientThatNeverStopsSendingCannotKeepTheNextOneOut) {
+  auto server = TcpListenPort::Listen({"127.0.0.1", 0});
+  auto first = ConnectTo(*server);
+  ASSERT_EQ(Events(*server, 2).size(), 2u);  // listening, the first connection
+  const Bytes flood(4000, 0x55);
+  ASSERT_EQ(first->WriteSome(flood.data(), flood.size()), flood.size());
+  ASSERT_EQ(ReadBytes(*server, 1), Bytes{0x55});  // the flood has arrived
+  auto second = ConnectTo(*server);
+  std::size_t read_before = 0;
+  LineEvent event;
+  std::uint8_t byte;
+  const auto deadline = Clock::now() + Patience;
+  while (!server->TakeLineEvent(event) && Clock::now() < deadline) {
+    read_before += server->ReadAttempt(byte);
+  }
+  EXPECT_EQ(event.LogText, "Connection closed");
+  // Far fewer than the flood: at most one look-out's worth of bytes.
+  EXPECT_LE(read_before, 64u);
+}
+
 TEST(TcpListenPort, ATakenPortIsRefusedWithItsReason) {
   auto server = TcpListenPort::Listen({"127.0.0.1", 0});
   const std::string address = server->Address();
