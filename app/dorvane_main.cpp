@@ -11,6 +11,7 @@
 #include "platform/file_size_limit.h"
 #include "platform/host_ports.h"
 #include "platform/monotonic_clock.h"
+#include "platform/network_ports.h"
 #include "platform/posix_volume.h"
 #include "ui/app_title.h"
 #include "ui/main_form.h"
@@ -47,7 +48,10 @@ int main(int argc, char* argv[]) {
   }
 
   dorvane::MonotonicClock clock;
-  dorvane::HostPortProvider ports;
+  dorvane::HostPortProvider host_ports;
+  // "tcp-listen:[HOST:]PORT" and "stdio" names open network links; the rest are
+  // the host's devices.
+  dorvane::NetworkPortProvider ports(host_ports);
   dorvane::PosixVolume volume(served);
   TMainForm MainForm(clock, ports, volume);
   QApplication::setWindowIcon(MainForm.windowIcon());

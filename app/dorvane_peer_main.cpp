@@ -1,5 +1,5 @@
-// dorvane-peer: plays the C64 over a serial device or a pseudo-terminal, so that a
-// user can check a cable and a server from the PC side.
+// dorvane-peer: plays the C64 over a serial device, a pseudo-terminal or TCP, so
+// that a user can check a cable and a server from the PC side.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -16,12 +16,11 @@
 #include <string>
 #include <vector>
 
-#include "link/os_error.h"
 #include "platform/monotonic_clock.h"
-#include "platform/termios_port.h"
 #include "tools/peer/c64_peer.h"
 #include "tools/peer/listing_decoder.h"
 #include "tools/peer/peer_cli.h"
+#include "tools/peer/peer_port.h"
 
 namespace {
 
@@ -130,15 +129,11 @@ int Run(const CliRequest& request) {
     return 1;
   }
 
-  std::unique_ptr<dorvane::TermiosPort> port;
-  try {
-    port = dorvane::TermiosPort::Open(request.Port);
-  } catch (const dorvane::OsError& e) {
-    Complain("cannot configure " + request.Port + ": " + e.what());
-    return 1;
-  }
+  std::string error;
+  const std::unique_ptr<dorvane::SerialPort> port =
+      dorvane::peer::OpenPeerPort(request.Port, request.Ip232, error);
   if (!port) {
-    Complain("cannot open " + request.Port + " (missing, no access, or in use)");
+    Complain(error);
     return 1;
   }
 

@@ -14,6 +14,7 @@
 #include "platform/file_size_limit.h"
 #include "platform/host_ports.h"
 #include "platform/monotonic_clock.h"
+#include "platform/network_ports.h"
 #include "platform/posix_volume.h"
 #include "service/captions.h"
 #include "service/server.h"
@@ -21,29 +22,39 @@
 namespace {
 
 constexpr const char* Usage =
-    "Usage: dorvaned --port DEVICE [--root DIR] [--allow-delete]\n"
-    "Serves a directory to a C64 over an RS-232 cable, without a window.\n"
+    "Usage: dorvaned (--port DEVICE | --listen [HOST:]PORT | --stdio) [--ip232]\n"
+    "                [--root DIR] [--allow-delete]\n"
+    "Serves a directory to a C64 over an RS-232 cable, an emulator's network link or\n"
+    "its pipe, without a window.\n"
     "\n"
-    "  --port DEVICE    the serial device: a path (a pseudo-terminal's too) or com1..com4\n"
+    "  --port DEVICE    the serial device: a path (a pseudo-terminal's too) or com1..com4;\n"
+    "                   tcp-listen:[HOST:]PORT and stdio as below\n"
+    "  --listen [HOST:]PORT  serve over TCP, one C64 at a time (HOST 127.0.0.1 unless\n"
+    "                   given; [::1]:PORT for IPv6). A host others can reach gets no\n"
+    "                   password: whoever connects can read and write the directory\n"
+    "  --stdio          standard input and output are the link (an emulator's\n"
+    "                   \"|dorvaned --stdio\" device); the log goes to standard error\n"
+    "  --ip232          the emulator's ip232 escaping, with --listen or --stdio\n"
     "  --root DIR       the directory to serve (default: the current directory)\n"
     "  --allow-delete   let the C64 delete files and directories (refused by default)\n"
     "  --help           show this text and exit\n"
     "  --version        show the version and exit\n"
     "\n"
     "The log goes to standard output, one line each. SIGINT, SIGTERM or SIGHUP stops\n"
-    "serving.\n";
+    "serving; so does the end of input with --stdio.\n";
 
 struct Options {
   std::string port;
   std::string root = ".";
   bool allow_delete = false;
+  bool ip232 = false;
   bool help = false;
   bool version = false;
 };
 
 // Fills `options` from the command line; on a mistake returns its description.
 std::optional<std::string> ParseOptions(int argc, char** argv, Options& options) {
-  bool have_port = false;
+  int links = 0;  // --port, --listen and --stdio given
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     auto value = [&](const char* name, std::string& into) -> std::optional<std::string> {
@@ -60,10 +71,22 @@ std::optional<std::string> ParseOptions(int argc, char** argv, Options& options)
       options.allow_delete = true;
     } else if (arg == "--port") {
       mistake = value("--port", options.port);
-      have_port = true;
+      ++links;
     } else if (arg.rfind("--port=", 0) == 0) {
       options.port = arg.substr(7);
-      have_port = true;
+      ++links;
+    } else if (arg == "--listen") {
+      mistake = value("--listen", options.port);
+      options.port = dorvane::TcpListenPrefix + options.port;
+      ++links;
+    } else if (arg.rfind("--listen=", 0) == 0) {
+      options.port = dorvane::TcpListenPrefix + arg.substr(9);
+      ++links;
+    } else if (arg == "--stdio") {
+      options.port = dorvane::StdioPortName;
+      ++links;
+    } else if (arg == "--ip232") {
+      options.ip232 = true;
     } else if (arg == "--root") {
       mistake = value("--root", options.root);
     } else if (arg.rfind("--root=", 0) == 0) {
@@ -74,7 +97,18 @@ std::optional<std::string> ParseOptions(int argc, char** argv, Options& options)
     if (mistake) return mistake;
   }
   if (options.help || options.version) return std::nullopt;
-  if (!have_port || options.port.empty()) return std::string("--port DEVICE is required");
+  if (links > 1) return std::string("give only one of --port, --listen and --stdio");
+  if (links == 0 || options.port.empty()) {
+    return std::string("--port DEVICE, --listen [HOST:]PORT or --stdio is required");
+  }
+  if (options.ip232) {
+    std::string error;
+    const auto name = dorvane::ParseNetworkPortName(options.port, error);
+    if (name && name->Type == dorvane::NetworkPortName::Kind::kNone) {
+      return std::string("--ip232 goes with --listen or --stdio");
+    }
+    if (!name || !name->Ip232) options.port += dorvane::Ip232Suffix;
+  }
   return std::nullopt;
 }
 
@@ -111,8 +145,13 @@ int Serve(const Options& options) {
   dorvane::PosixVolume& volume = *root;
   dorvane::MonotonicClock clock;
   dorvane::HostPortProvider host_ports;
-  GivenPortProvider ports(host_ports, options.port);
-  dorvane::HeadlessPanel panel(stdout, !options.allow_delete);
+  dorvane::NetworkPortProvider network_ports(host_ports);
+  GivenPortProvider ports(network_ports, options.port);
+  // On standard input and output the link has standard output: the log moves aside.
+  std::string ignored;
+  const auto name = dorvane::ParseNetworkPortName(options.port, ignored);
+  const bool on_stdio = name && name->Type == dorvane::NetworkPortName::Kind::kStdio;
+  dorvane::HeadlessPanel panel(on_stdio ? stderr : stdout, !options.allow_delete);
   dorvane::Link link(panel, clock, ports);
   // A stop signal cuts the port's sleep short, so between requests the server may
   // sleep far longer than a window could and stay near 0 % of a core while idle.
@@ -145,7 +184,8 @@ int main(int argc, char** argv) {
   try {
     return Serve(options);
   } catch (const std::exception& error) {
-    // An error that ends serving: the operator reads its text, as in the window's box.
+    // An error that ends serving (a listen that cannot start among them): the
+    // operator reads its text, as in the window's box.
     std::fflush(stdout);
     std::fprintf(stderr, "%s\n", error.what());
     return 1;

@@ -1,5 +1,5 @@
-// dorvane-bench: how fast dorvaned answers and moves data, over pseudo-terminals,
-// with the C64's side played by the peer library. Each figure is printed as
+// dorvane-bench: how fast dorvaned answers and moves data, over pseudo-terminals
+// and loopback TCP, with the C64's side played by the peer library. Each figure is printed as
 // "name: value", with its target where it has one.
 #include <unistd.h>
 
@@ -18,9 +18,9 @@ using dorvane::bench::BenchSetup;
 
 constexpr const char* Usage =
     "Usage: dorvane-bench [--quick] [--server PATH]\n"
-    "Measures dorvaned over pseudo-terminals: the turnaround after each stOk of a load,\n"
-    "load and save throughput unthrottled and over a 115200-baud cable, the idle\n"
-    "processor share, and the time to list a directory of 2,046 files.\n"
+    "Measures dorvaned over pseudo-terminals and loopback TCP: the turnaround after\n"
+    "each stOk of a load, load and save throughput unthrottled and over a 115200-baud\n"
+    "cable, the idle processor share, and the time to list a directory of 2,046 files.\n"
     "\n"
     "  --quick         smaller transfers and a shorter idle spell\n"
     "  --server PATH   the dorvaned to measure (default: the one beside this program)\n";
@@ -125,6 +125,15 @@ int main(int argc, char** argv) {
     Target("turnaround_p99_us", load.turnaround_p99_us, 1, 1000, true);
     Figure("load_bytes_per_s", load.bytes_per_second, 0);
   });
+  // The same load over loopback TCP, as an emulator connects to --listen; its
+  // turnaround stands beside the pseudo-terminal's above.
+  Run("tcp_load", [&] {
+    const LoadFigures load = MeasureLoadOverTcp(setup);
+    std::printf("tcp_turnaround_samples: %zu\n", load.turnaround_samples);
+    Target("tcp_turnaround_median_us", load.turnaround_median_us, 1, 100, true);
+    Figure("tcp_turnaround_p99_us", load.turnaround_p99_us, 1);
+    Figure("tcp_load_bytes_per_s", load.bytes_per_second, 0);
+  });
   Run("save", [&] { Figure("save_bytes_per_s", MeasureSave(setup), 0); });
   Figure("paced_ceiling_bytes_per_s", CeilingBytesPerSecond, 0);
   Run("paced_load", [&] { Paced("paced_load", MeasurePacedLoad(setup), true); });
@@ -137,6 +146,11 @@ int main(int argc, char** argv) {
     const IdleFigures idle = MeasureIdleCpu(setup);
     Target("idle_cpu_percent", idle.ticks_percent, 2, 1, true);
     Figure("idle_cpu_percent_exact", idle.exact_percent, 3);
+  });
+  Run("tcp_idle", [&] {
+    const IdleFigures idle = MeasureIdleCpuListening(setup);
+    Target("tcp_idle_cpu_percent", idle.ticks_percent, 2, 0.5, true);
+    Figure("tcp_idle_cpu_percent_exact", idle.exact_percent, 3);
   });
   Run("listing", [&] {
     const ListingFigures listing = MeasureListing(setup);

@@ -161,11 +161,15 @@ void FillListingDirectory(const fs::path& root) {
 
 }  // namespace
 
-LoadFigures MeasureLoad(const BenchSetup& setup) {
+namespace {
+
+LoadFigures MeasureLoadWith(const BenchSetup& setup, bool over_tcp) {
   Scene scene;
   const Bytes file = RandomBytes(setup.unthrottled_size, 1);
   WriteFile(scene.Root() / "big.prg", file);
-  ServedPeer served(OptionsFor(setup, scene));
+  ServedPeerOptions options = OptionsFor(setup, scene);
+  options.over_tcp = over_tcp;
+  ServedPeer served(options);
 
   // The first load fills the page cache; the second is measured.
   TimedLoad(served, "big.prg", file);
@@ -178,6 +182,32 @@ LoadFigures MeasureLoad(const BenchSetup& setup) {
   figures.turnaround_p99_us = Percentile(turnarounds, 99.0);
   return figures;
 }
+
+// The server's processor share over `seconds`, measured from /proc.
+IdleFigures IdleCpuOf(pid_t pid, double idle_seconds) {
+  // Let the start-up's work pass before the quiet is measured.
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  const std::optional<std::uint64_t> ticks_before = ReadCpuTicks(pid);
+  const std::optional<std::uint64_t> nanos_before = ReadRunNanos(pid);
+  const Nanos start = SteadyNow();
+  std::this_thread::sleep_for(std::chrono::duration<double>(idle_seconds));
+  const std::optional<std::uint64_t> ticks_after = ReadCpuTicks(pid);
+  const std::optional<std::uint64_t> nanos_after = ReadRunNanos(pid);
+  const double seconds = Seconds(SteadyNow() - start);
+  if (!ticks_before || !ticks_after) throw std::runtime_error("cannot read /proc of the server");
+  IdleFigures figures;
+  figures.ticks_percent = CoreSharePercent(*ticks_after - *ticks_before, TicksPerSecond(), seconds);
+  if (nanos_before && nanos_after) {
+    figures.exact_percent = static_cast<double>(*nanos_after - *nanos_before) / 1e9 / seconds * 100;
+  }
+  return figures;
+}
+
+}  // namespace
+
+LoadFigures MeasureLoad(const BenchSetup& setup) { return MeasureLoadWith(setup, false); }
+
+LoadFigures MeasureLoadOverTcp(const BenchSetup& setup) { return MeasureLoadWith(setup, true); }
 
 double MeasureSave(const BenchSetup& setup) {
   Scene scene;
@@ -217,23 +247,19 @@ PacedFigures MeasurePacedSave(const BenchSetup& setup) {
 IdleFigures MeasureIdleCpu(const BenchSetup& setup) {
   Scene scene;
   ServedPeer served(OptionsFor(setup, scene));
-  // Let the start-up's work pass before the quiet is measured.
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  const pid_t pid = served.Server().Pid();
-  const std::optional<std::uint64_t> ticks_before = ReadCpuTicks(pid);
-  const std::optional<std::uint64_t> nanos_before = ReadRunNanos(pid);
-  const Nanos start = SteadyNow();
-  std::this_thread::sleep_for(std::chrono::duration<double>(setup.idle_seconds));
-  const std::optional<std::uint64_t> ticks_after = ReadCpuTicks(pid);
-  const std::optional<std::uint64_t> nanos_after = ReadRunNanos(pid);
-  const double seconds = Seconds(SteadyNow() - start);
-  if (!ticks_before || !ticks_after) throw std::runtime_error("cannot read /proc of the server");
-  IdleFigures figures;
-  figures.ticks_percent = CoreSharePercent(*ticks_after - *ticks_before, TicksPerSecond(), seconds);
-  if (nanos_before && nanos_after) {
-    figures.exact_percent = static_cast<double>(*nanos_after - *nanos_before) / 1e9 / seconds * 100;
-  }
-  return figures;
+  return IdleCpuOf(served.Server().Pid(), setup.idle_seconds);
+}
+
+IdleFigures MeasureIdleCpuListening(const BenchSetup& setup) {
+  Scene scene;
+  ServerOptions options;
+  options.program = setup.server_program;
+  options.port = "tcp-listen:127.0.0.1:0";
+  options.root = scene.Root().string();
+  options.log_path = scene.Log().string();
+  ServerProcess server(options);
+  server.ListenAddress(std::chrono::seconds(10));
+  return IdleCpuOf(server.Pid(), setup.idle_seconds);
 }
 
 ListingFigures MeasureListing(const BenchSetup& setup) {

@@ -58,6 +58,8 @@ struct BenchSetup {
 // A load of `unthrottled_size` bytes over a direct pseudo-terminal: the turnaround
 // after each stOk and the throughput.
 LoadFigures MeasureLoad(const BenchSetup& setup);
+// The same load over a loopback TCP connection to `dorvaned --listen`.
+LoadFigures MeasureLoadOverTcp(const BenchSetup& setup);
 // A save of `unthrottled_size` bytes over a direct pseudo-terminal, in bytes a second.
 double MeasureSave(const BenchSetup& setup);
 // A load, or a save, of `paced_size` bytes through a cable at 115200 baud.
@@ -72,6 +74,8 @@ struct IdleFigures {
   double exact_percent = 0;
 };
 IdleFigures MeasureIdleCpu(const BenchSetup& setup);
+// The same for `dorvaned --listen` with no one connected.
+IdleFigures MeasureIdleCpuListening(const BenchSetup& setup);
 // "$" in a directory of 2,046 files, the medians over `listing_runs` requests.
 ListingFigures MeasureListing(const BenchSetup& setup);
 

@@ -5,6 +5,8 @@
 #include <stdexcept>
 
 #include "bench/burst_port.h"
+#include "platform/host_port_text.h"
+#include "platform/tcp_client_port.h"
 #include "platform/termios_port.h"
 
 namespace dorvane::bench {
@@ -22,7 +24,8 @@ ServedPeer::ServedPeer(ServedPeerOptions options) {
   } else {
     ServerOptions server;
     server.program = options.server_program;
-    server.port = server_pty_.pair.slave_path;
+    // Port 0: the system picks a free one, and the log names it.
+    server.port = options.over_tcp ? "tcp-listen:127.0.0.1:0" : server_pty_.pair.slave_path;
     server.root = options.root.string();
     server.log_path = options.log_path.string();
     server_ = std::make_unique<ServerProcess>(server);
@@ -31,7 +34,13 @@ ServedPeer::ServedPeer(ServedPeerOptions options) {
     }
   }
 
-  if (options.byte_time) {
+  if (options.over_tcp) {
+    const std::string address = server_->ListenAddress(StartPatience);
+    std::string error;
+    const auto where = ParseHostPort(address, "", error);
+    if (!where) throw std::runtime_error("dorvaned named no address: " + error);
+    port_ = TcpClientPort::Connect(*where);
+  } else if (options.byte_time) {
     peer_pty_.emplace();
     // The peer holds the slave of its own pair as the C64 holds its end of a cable.
     const std::string& path = peer_pty_->pair.slave_path;

@@ -1,6 +1,6 @@
-// A dorvaned serving a directory on a pseudo-terminal, and the C64's side of the
-// link on the other end, ready to send requests. Either the two ends are joined
-// directly (bytes move as fast as the processes run) or through a WireRelay that
+// A dorvaned serving a directory on a pseudo-terminal (or listening on loopback
+// TCP), and the C64's side of the link on the other end, ready to send requests. Either the two
+// ends are joined directly (bytes move as fast as the processes run) or through a WireRelay that
 // plays a cable at a given byte time.
 #pragma once
 
@@ -39,6 +39,9 @@ struct ServedPeerOptions {
   // The peer writes each packet in one burst (BurstPort), as a UART would send it;
   // otherwise one system call a byte, as the peer's own tool does.
   bool burst_writes = false;
+  // dorvaned listens on a loopback TCP port and the peer connects to it; the other
+  // link options do not apply.
+  bool over_tcp = false;
   // Set: instead of dorvaned, an InstantLoadServer serves these bytes to every load,
   // to measure what the measuring itself costs.
   std::optional<std::vector<std::uint8_t>> instant_file;

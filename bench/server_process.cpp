@@ -97,6 +97,21 @@ bool ServerProcess::WaitUntilServing(std::chrono::milliseconds patience) {
   return WaitForLogLine(WaitingLine, 1, patience);
 }
 
+std::string ServerProcess::ListenAddress(std::chrono::milliseconds patience) {
+  const std::string prefix = "Listening on ";
+  const auto deadline = Clock::now() + patience;
+  for (;;) {
+    const std::string log = Log();
+    const std::size_t at = log.find(prefix);
+    const std::size_t end = at == std::string::npos ? at : log.find('\n', at);
+    if (end != std::string::npos) return log.substr(at + prefix.size(), end - at - prefix.size());
+    if (!Running() || Clock::now() >= deadline) {
+      throw std::runtime_error("dorvaned named no address to listen on; its log:\n" + log);
+    }
+    std::this_thread::sleep_for(PollPause);
+  }
+}
+
 std::optional<int> ServerProcess::Stop(std::chrono::milliseconds patience) {
   if (!Running()) return status_;
   ::kill(pid_, SIGTERM);

@@ -36,6 +36,9 @@ class ServerProcess {
   bool WaitForLogLine(const std::string& line, int count, std::chrono::milliseconds patience);
   // Waits until the server has opened its port and waits for the first request.
   bool WaitUntilServing(std::chrono::milliseconds patience);
+  // Where a server on "tcp-listen:" listens, from its log ("127.0.0.1:40123").
+  // Throws std::runtime_error when the log names none within `patience`.
+  std::string ListenAddress(std::chrono::milliseconds patience);
 
   pid_t Pid() const { return pid_; }
   bool Running();

@@ -22,6 +22,7 @@ void Link::PollLink() {
     while (PortHandle->TakeLineEvent(event)) {
       if (!event.LogText.empty()) panel_.LogLine(event.LogText);
       if (event.EndsSession) LineReset = true;
+      if (event.EndsServing) StopRequested = true;
     }
   }
   const auto elapsed = static_cast<std::int32_t>(clock_.GetTickCount() - StartTick);

@@ -27,9 +27,9 @@ class Link {
   // OsError when it opened but could not be configured.
   std::unique_ptr<SerialPort> OpenPort();
 
-  // Pumps events, takes the port's line events (logging each, and setting LineReset
-  // for one that ends the session), then sets TimedOut once more than ActiveLimitMs
-  // have passed since StartTick. Never clears TimedOut.
+  // Pumps events, takes the port's line events (logging each, setting LineReset for
+  // one that ends the session and StopRequested for one that ends serving), then sets TimedOut once
+  // more than ActiveLimitMs have passed since StartTick. Never clears TimedOut.
   void PollLink();
 
   // True once the operator asked to stop or a line event ended the session: every

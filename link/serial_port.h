@@ -13,9 +13,11 @@ namespace dorvane {
 // session: the device went away or came back, a network peer hung up or another
 // took its place, the C64 dropped DTR.
 struct LineEvent {
-  std::string LogText;      // one line for the operator's log; empty logs nothing
-  bool EndsSession = true;  // any transfer under way ends as an abort does, and the
-                            // server starts over waiting for a request
+  std::string LogText;       // one line for the operator's log; empty logs nothing
+  bool EndsSession = true;   // any transfer under way ends as an abort does, and the
+                             // server starts over waiting for a request
+  bool EndsServing = false;  // the line is gone for good (an emulator's pipe closed):
+                             // serving stops as on the operator's stop
 };
 
 class SerialPort {

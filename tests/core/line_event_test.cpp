@@ -70,5 +70,29 @@ TEST(LineEvent, AnEventThatKeepsTheSessionOnlyLogs) {
   EXPECT_TRUE(Logged(rig, "Port back: /dev/ttyUSB0"));
 }
 
+TEST(LineEvent, AnEventThatEndsServingStopsInOrderInTheMiddleOfASave) {
+  ServedRig rig;
+  const Bytes old_content = Pattern(40);
+  rig.Put("game.prg", old_content);
+  rig.Send(Request(ptSave, "GAME.PRG"));
+  rig.Send(PacketBytes(ptData, Pattern(255)));
+  LineEvent gone;
+  gone.LogText = "End of input";
+  gone.EndsServing = true;
+  rig.link.port->Event(gone);
+  const Bytes next = Request(ptLoad, "GAME.PRG");
+  rig.Send(next);
+  rig.Serve();
+
+  EXPECT_EQ(rig.Get("game.prg"), old_content);
+  EXPECT_EQ(rig.Entries(), Names{"game.prg"});
+  ASSERT_GE(rig.Log().size(), 2u);
+  EXPECT_EQ(rig.Log()[rig.Log().size() - 2], "End of input");
+  EXPECT_EQ(rig.Log().back(), " terminated!");
+  EXPECT_EQ(rig.link.panel.close_count, 1);
+  // Serving ended there: the request after the event was never read.
+  EXPECT_EQ(rig.link.port->Pending(), next.size());
+}
+
 }  // namespace
 }  // namespace dorvane::testing

@@ -50,10 +50,12 @@ TEST(PeerCli, FormsOfTheFourCommands) {
 
 TEST(PeerCli, OptionsAndTheirLimits) {
   std::string error;
-  auto request = ParseCommandLine({"--port", "/dev/x", "--timeout", "500", "--retries", "0",
-                                   "--force", "--pace-us", "86.8", "dir"},
+  auto request = ParseCommandLine({"--port", "tcp:127.0.0.1:25232", "--timeout", "500", "--retries",
+                                   "0", "--force", "--ip232", "--pace-us", "86.8", "dir"},
                                   error);
   ASSERT_TRUE(request) << error;
+  EXPECT_EQ(request->Port, "tcp:127.0.0.1:25232");
+  EXPECT_TRUE(request->Ip232);
   EXPECT_EQ(request->TimeoutMs, 500);
   EXPECT_EQ(request->Retries, 0);
   EXPECT_TRUE(request->Force);

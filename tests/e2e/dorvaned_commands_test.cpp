@@ -1,10 +1,11 @@
-// The headless server as built, on a pseudo-terminal: the test plays the C64 on the
-// master side with raw bytes and reads the log from the server's standard output.
+// The headless server as built, over each link (a pseudo-terminal, loopback TCP,
+// standard input and output): the test plays the C64 with raw bytes and reads the
+// log the server writes.
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -14,7 +15,7 @@
 #include <vector>
 
 #include "link/wire_format.h"
-#include "platform/pty_pair.h"
+#include "tests/e2e/served_session.h"
 #include "tests/e2e/server_process.h"
 #include "tests/support/fakes.h"
 
@@ -28,20 +29,6 @@ using Lines = std::vector<std::string>;
 using Clock = std::chrono::steady_clock;
 
 const std::string kWaiting = "Waiting for command from C64...";
-
-// Reads what is there on `fd` until `enough` says so or the patience runs out.
-template <typename Enough>
-void ReadUntil(int fd, std::string& into, Enough enough) {
-  const auto deadline = Clock::now() + dorvane::e2e::Patience;
-  while (!enough(into) && Clock::now() < deadline) {
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, 50) <= 0) continue;
-    char buffer[512];
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n <= 0) break;  // end of the pipe, or the pty hung up
-    into.append(buffer, static_cast<std::size_t>(n));
-  }
-}
 
 // One run of build/bin/dorvaned, its standard output and error on pipes.
 class Dorvaned : public dorvane::e2e::ServerProcess {
@@ -62,89 +49,93 @@ struct TempDir {
   fs::path path;
 };
 
-// The C64's side of the cable.
+// The C64's side of the link, on the port the session's peer would use.
 struct C64 {
-  int fd;
+  dorvane::SerialPort& port;
 
   // The attention handshake, the request, and the server's whole status reply.
   Bytes Request(const Bytes& packet) {
-    std::string echo;
     Write({dorvane::ptAttention});
-    ReadUntil(fd, echo, [](const std::string& t) { return !t.empty(); });
-    if (echo != std::string(1, static_cast<char>(0xEF))) return {};
+    if (Read(1) != Bytes{0xEF}) return {};
     Write(packet);
-    std::string reply;
-    ReadUntil(fd, reply, [](const std::string& t) { return t.size() >= 3; });
-    return Bytes(reply.begin(), reply.end());
+    return Read(3);
   }
   void Write(const Bytes& bytes) {
-    ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    std::size_t done = 0;
+    const auto deadline = Clock::now() + dorvane::e2e::Patience;
+    while (done < bytes.size() && Clock::now() < deadline) {
+      done += port.WriteSome(bytes.data() + done, bytes.size() - done);
+    }
+    ASSERT_EQ(done, bytes.size());
+  }
+  Bytes Read(std::size_t count) {
+    Bytes got(count);
+    std::size_t done = 0;
+    const auto deadline = Clock::now() + dorvane::e2e::Patience;
+    while (done < count && Clock::now() < deadline) {
+      done += port.ReadSome(got.data() + done, count - done);
+    }
+    got.resize(done);
+    return got;
   }
 };
 
 Bytes Command(const std::string& text) { return PacketBytes(dorvane::ptCommand, text); }
 
-TEST(Dorvaned, ServesDiskCommandsUntilTerminated) {
-  TempDir root;
-  std::ofstream(root.path / "old.prg") << "old";
-  fs::create_directory(root.path / "games");
-  dorvane::PtyPair pty = dorvane::OpenPtyPair();
-  Dorvaned server({"--port", pty.slave_path, "--root", root.path.string(), "--allow-delete"});
-  ASSERT_TRUE(server.AwaitLine(kWaiting)) << "the server never got ready";
+using DorvanedOverLink = dorvane::e2e::ServedOverLink;
 
-  C64 c64{pty.master};
+// The log from the first request on: what comes before it names the link and its
+// connection, which differ from link to link.
+Lines FromFirstRequest(const Lines& lines) {
+  const auto action = std::find(lines.begin(), lines.end(), "Action");
+  if (action == lines.begin() || action == lines.end()) return lines;
+  return Lines(action - 1, lines.end());
+}
+
+TEST_P(DorvanedOverLink, ServesDiskCommandsUntilTerminated) {
+  const fs::path& root = Root();
+  std::ofstream(root / "old.prg") << "old";
+  fs::create_directory(root / "games");
+  ASSERT_NO_FATAL_FAILURE(StartServer(/*allow_delete=*/true));
+
+  C64 c64{PeerLink()};
   EXPECT_EQ(c64.Request(Command("m:work")), StatusBytes(dorvane::stOk));
   EXPECT_EQ(c64.Request(Command("r:new.prg=old.prg")), StatusBytes(dorvane::stOk));
   EXPECT_EQ(c64.Request(Command("s:NEW.PRG")), StatusBytes(dorvane::stOk));
   EXPECT_EQ(c64.Request(Command("c:games")), StatusBytes(dorvane::stOk));
   EXPECT_EQ(c64.Request(Command("cd")), StatusBytes(dorvane::stError));
   EXPECT_EQ(c64.Request(Command("m:deeper")), StatusBytes(dorvane::stOk));
-  ASSERT_TRUE(server.AwaitLine("Making directory: deeper"));
+  ASSERT_TRUE(Server().AwaitLine("Making directory: deeper"));
 
-  EXPECT_TRUE(fs::is_directory(root.path / "work"));
-  EXPECT_TRUE(fs::is_directory(root.path / "games/deeper"));
-  EXPECT_FALSE(fs::exists(root.path / "old.prg"));
-  EXPECT_FALSE(fs::exists(root.path / "new.prg"));
+  EXPECT_TRUE(fs::is_directory(root / "work"));
+  EXPECT_TRUE(fs::is_directory(root / "games/deeper"));
+  EXPECT_FALSE(fs::exists(root / "old.prg"));
+  EXPECT_FALSE(fs::exists(root / "new.prg"));
 
-  EXPECT_EQ(server.Stop(SIGTERM), std::optional<int>(0));
-  EXPECT_EQ(server.OutLines(), Lines({"Initialising port " + pty.slave_path,
-                                      kWaiting,
-                                      "Action",
-                                      "Making directory: work",
-                                      kWaiting,
-                                      "Action",
-                                      "Renaming file old.prg to new.prg",
-                                      kWaiting,
-                                      "Action",
-                                      "Deleting file: new.prg",
-                                      kWaiting,
-                                      "Action",
-                                      "Changing dir path to: games",
-                                      kWaiting,
-                                      "Action",
-                                      kWaiting,
-                                      "Action",
-                                      "Making directory: deeper",
-                                      kWaiting,
-                                      " terminated!"}));
-  EXPECT_EQ(server.ErrText(), "");
-  dorvane::ClosePtyPair(pty);
+  EXPECT_EQ(StopServer(SIGTERM), std::optional<int>(0));
+  const Lines lines = Server().OutLines();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines[0].rfind("Initialising port ", 0), 0u) << lines[0];
+  EXPECT_EQ(FromFirstRequest(lines),
+            Lines({kWaiting, "Action", "Making directory: work", kWaiting, "Action",
+                   "Renaming file old.prg to new.prg", kWaiting, "Action", "Deleting file: new.prg",
+                   kWaiting, "Action", "Changing dir path to: games", kWaiting, "Action", kWaiting,
+                   "Action", "Making directory: deeper", kWaiting, " terminated!"}));
+  EXPECT_EQ(Server().ErrText(), "");
 }
 
-TEST(Dorvaned, DeleteIsProtectedUnlessAllowed) {
-  TempDir root;
-  std::ofstream(root.path / "keep.prg") << "keep";
-  dorvane::PtyPair pty = dorvane::OpenPtyPair();
-  Dorvaned server({"--port", pty.slave_path, "--root", root.path.string()});
-  ASSERT_TRUE(server.AwaitLine(kWaiting));
-  C64 c64{pty.master};
+TEST_P(DorvanedOverLink, DeleteIsProtectedUnlessAllowed) {
+  std::ofstream(Root() / "keep.prg") << "keep";
+  ASSERT_NO_FATAL_FAILURE(StartServer(/*allow_delete=*/false));
+  C64 c64{PeerLink()};
   EXPECT_EQ(c64.Request(Command("s:keep.prg")), StatusBytes(dorvane::stDeleteError));
-  EXPECT_TRUE(server.AwaitLine("Can't delete! Protected deleting!!!"));
-  EXPECT_TRUE(fs::exists(root.path / "keep.prg"));
-  EXPECT_EQ(server.Stop(SIGINT), std::optional<int>(0));
-  EXPECT_EQ(server.OutLines().back(), " terminated!");
-  dorvane::ClosePtyPair(pty);
+  EXPECT_TRUE(Server().AwaitLine("Can't delete! Protected deleting!!!"));
+  EXPECT_TRUE(fs::exists(Root() / "keep.prg"));
+  EXPECT_EQ(StopServer(SIGINT), std::optional<int>(0));
+  EXPECT_EQ(Server().OutLines().back(), " terminated!");
 }
+
+INSTANTIATE_TEST_SUITE_P(Links, DorvanedOverLink, dorvane::e2e::EveryLink, dorvane::e2e::LinkName);
 
 TEST(Dorvaned, RefusalsAtStart) {
   TempDir root;

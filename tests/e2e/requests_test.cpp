@@ -1,6 +1,7 @@
-// Every kind of request the C64 makes, served by dorvaned over a pseudo-terminal
-// and played with the peer library: loads, saves, the listing, the disk commands,
-// and every refusal with the status the C64 gets for it.
+// Every kind of request the C64 makes, served by dorvaned and played with the peer
+// library over each link (a pseudo-terminal, loopback TCP, standard input and
+// output): loads, saves, the listing, the disk commands, and every refusal with the
+// status the C64 gets for it.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -18,7 +19,7 @@ namespace dorvane::e2e {
 namespace {
 
 namespace fs = std::filesystem;
-using RequestsTest = ServedSession;
+using RequestsTest = ServedOverLink;
 
 bool Holds(const std::vector<std::string>& lines, const std::string& line) {
   return std::find(lines.begin(), lines.end(), line) != lines.end();
@@ -40,7 +41,7 @@ std::map<std::string, std::string> Snapshot(const fs::path& dir) {
   return tree;
 }
 
-TEST_F(RequestsTest, LoadSaveAndListingMoveExactBytes) {
+TEST_P(RequestsTest, LoadSaveAndListingMoveExactBytes) {
   const Bytes hello = RandomBytes(1000, 1);
   Put("hello.txt", hello);
   fs::create_directory(Root() / "games");
@@ -83,7 +84,7 @@ TEST_F(RequestsTest, LoadSaveAndListingMoveExactBytes) {
   EXPECT_EQ(Server().ErrText(), "");
 }
 
-TEST_F(RequestsTest, DiskCommandsWorkOnTheServedTree) {
+TEST_P(RequestsTest, DiskCommandsWorkOnTheServedTree) {
   Put("a.tmp", TextBytes("a"));
   Put("b.tmp", TextBytes("b"));
   Put("keep.prg", TextBytes("keep"));
@@ -128,7 +129,7 @@ TEST_F(RequestsTest, DiskCommandsWorkOnTheServedTree) {
   }
 }
 
-TEST_F(RequestsTest, EveryRefusalHasItsStatusAndTouchesNothing) {
+TEST_P(RequestsTest, EveryRefusalHasItsStatusAndTouchesNothing) {
   Put("plain.prg", TextBytes("plain"));
   Put(".hidden.prg", TextBytes("hidden"));
   Put("ro.prg", TextBytes("read-only"));
@@ -193,6 +194,8 @@ TEST_F(RequestsTest, EveryRefusalHasItsStatusAndTouchesNothing) {
   EXPECT_EQ(StopServer(), 0);
   EXPECT_TRUE(Holds(Server().OutLines(), "Error changing dir to: missing"));
 }
+
+INSTANTIATE_TEST_SUITE_P(Links, RequestsTest, EveryLink, LinkName);
 
 }  // namespace
 }  // namespace dorvane::e2e

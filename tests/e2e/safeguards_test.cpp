@@ -19,8 +19,9 @@ namespace fs = std::filesystem;
 using peer::Fault;
 using peer::FaultKind;
 using SafeguardsTest = ServedSession;
+using AbortTest = ServedOverLink;
 
-TEST_F(SafeguardsTest, AbortedSaveLeavesTheOldFileAndNoTemporaryFile) {
+TEST_P(AbortTest, AbortedSaveLeavesTheOldFileAndNoTemporaryFile) {
   const Bytes old_bytes = RandomBytes(2000, 10);
   Put("game.prg", old_bytes);
   ASSERT_NO_FATAL_FAILURE(StartServer());
@@ -57,6 +58,8 @@ TEST_F(SafeguardsTest, AbortedSaveLeavesTheOldFileAndNoTemporaryFile) {
   }
   EXPECT_EQ(StopServer(), 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(Links, AbortTest, EveryLink, LinkName);
 
 TEST_F(SafeguardsTest, SaveReplacesTheOldFileOnlyAtItsEnd) {
   const Bytes old_bytes = RandomBytes(3000, 20);

@@ -1,13 +1,18 @@
 #include "tests/e2e/served_session.h"
 
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <iterator>
 #include <random>
 
+#include "platform/host_port_text.h"
 #include "platform/posix_files.h"
+#include "platform/tcp_client_port.h"
+#include "platform/termios_port.h"
 #include "tools/peer/listing_decoder.h"
 
 namespace dorvane::e2e {
@@ -37,7 +42,22 @@ std::string EntryText(int lead, const std::string& name, int fill, const std::st
          std::string(trail, ' ');
 }
 
-ServedSession::ServedSession() {
+std::string LinkName(const ::testing::TestParamInfo<LinkKind>& info) {
+  switch (info.param) {
+    case LinkKind::kPty:
+      return "Pty";
+    case LinkKind::kTcp:
+      return "Tcp";
+    case LinkKind::kStdio:
+      return "Stdio";
+  }
+  return "Unknown";
+}
+
+ServedSession::ServedSession(LinkKind link) : link_(link) {
+  // A server that went away must fail a test, not kill the whole run with SIGPIPE
+  // at the next write to its socket.
+  signal(SIGPIPE, SIG_IGN);
   std::string pattern = (fs::temp_directory_path() / "dorvane-e2e-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) {
     ADD_FAILURE() << "mkdtemp failed";
@@ -56,6 +76,10 @@ ServedSession::~ServedSession() {
   if (server_ && server_->Running()) server_->Stop(SIGTERM);
   server_.reset();
   ClosePtyPair(pty_);
+  for (int& fd : stdio_ends_) {
+    if (fd >= 0) close(fd);
+    fd = -1;
+  }
   if (outside_.empty()) return;
   // A directory a test made read-only would keep its entries from an ordinary user.
   std::error_code walking, ignored;
@@ -67,17 +91,74 @@ ServedSession::~ServedSession() {
   fs::remove_all(outside_, ignored);
 }
 
+std::vector<std::string> ServedSession::LinkArgs() {
+  switch (link_) {
+    case LinkKind::kPty:
+      pty_ = OpenPtyPair();
+      return {"--port", pty_.slave_path};
+    case LinkKind::kTcp:
+      // Port 0: the system picks a free one, and the server's log names it.
+      return {"--listen", "127.0.0.1:0"};
+    case LinkKind::kStdio:
+      if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, stdio_ends_) != 0) {
+        ADD_FAILURE() << "socketpair failed";
+      }
+      return {"--stdio"};
+  }
+  return {};
+}
+
+std::unique_ptr<SerialPort> ServedSession::PeerPort() {
+  switch (link_) {
+    case LinkKind::kPty:
+      // The peer's port owns its descriptor; the pair keeps the master for the hang-up.
+      return TermiosPort::Adopt(dup(pty_.master));
+    case LinkKind::kTcp:
+      return Connect();
+    case LinkKind::kStdio: {
+      auto port = TermiosPort::Adopt(stdio_ends_[0]);
+      stdio_ends_[0] = -1;
+      return port;
+    }
+  }
+  return nullptr;
+}
+
+std::unique_ptr<SerialPort> ServedSession::Connect() {
+  std::string error;
+  const auto where = ParseHostPort(listen_address_, "", error);
+  EXPECT_TRUE(where) << error;
+  if (!where) return nullptr;
+  return TcpClientPort::Connect(*where);
+}
+
 void ServedSession::StartServer(bool allow_delete, FileAccess access) {
-  pty_ = OpenPtyPair();
-  std::vector<std::string> args = {"--port", pty_.slave_path, "--root", root_.string()};
+  std::vector<std::string> args = LinkArgs();
+  for (const char* arg : {"--root", root_.c_str()}) args.push_back(arg);
   if (allow_delete) args.push_back("--allow-delete");
-  server_ =
-      std::make_unique<ServerProcess>(std::string(DORVANE_BIN_DIR) + "/dorvaned", args, access);
+  args.insert(args.end(), server_args.begin(), server_args.end());
+  server_ = std::make_unique<ServerProcess>(std::string(DORVANE_BIN_DIR) + "/dorvaned", args,
+                                            access, stdio_ends_[1]);
+  if (stdio_ends_[1] >= 0) {
+    close(stdio_ends_[1]);  // the server holds its end now
+    stdio_ends_[1] = -1;
+  }
   ASSERT_TRUE(server_->AwaitLine("Waiting for command from C64..."))
       << "the server never got ready; its error output: " << server_->ErrText();
-  // The peer's port owns its descriptor; the pair keeps the master for the hang-up.
-  port_ = TermiosPort::Adopt(dup(pty_.master));
+  if (link_ == LinkKind::kTcp) {
+    const auto address = server_->AwaitLineStartingWith("Listening on ");
+    ASSERT_TRUE(address) << "the server named no address";
+    listen_address_ = *address;
+  }
+  port_ = PeerPort();
+  ASSERT_TRUE(port_);
   peer_ = std::make_unique<peer::C64Peer>(*port_, clock_, options);
+}
+
+void ServedSession::ClosePeer() {
+  peer_.reset();
+  port_.reset();
+  ClosePtyPair(pty_);
 }
 
 std::optional<int> ServedSession::StopServer(int signal) { return server_->Stop(signal); }

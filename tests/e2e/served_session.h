@@ -1,6 +1,8 @@
-// A served root, a pseudo-terminal standing in for the cable, build/bin/dorvaned on
-// its slave and the C64 played by the peer library on its master: what every
-// end-to-end test of the headless server starts from.
+// A served root, build/bin/dorvaned serving it and the C64 played by the peer
+// library: what every end-to-end test of the headless server starts from. The link
+// between them is a pseudo-terminal standing in for the cable, a loopback TCP
+// connection to `--listen`, or a socket on the server's standard input and output
+// (`--stdio`); a test written once runs over each of them.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,9 +16,9 @@
 #include <utility>
 #include <vector>
 
+#include "link/serial_port.h"
 #include "platform/monotonic_clock.h"
 #include "platform/pty_pair.h"
-#include "platform/termios_port.h"
 #include "tests/e2e/server_process.h"
 #include "tools/peer/c64_peer.h"
 
@@ -43,9 +45,17 @@ inline const std::string ListingTotal = " BLOCKS FULL." + std::string(7, ' ');
 std::string EntryText(int lead, const std::string& name, int fill, const std::string& type,
                       int trail);
 
+enum class LinkKind { kPty, kTcp, kStdio };
+
+// "Pty", "Tcp", "Stdio": the suffix of a test's name for its link.
+std::string LinkName(const ::testing::TestParamInfo<LinkKind>& info);
+
+// Every link, for INSTANTIATE_TEST_SUITE_P.
+inline const auto EveryLink = ::testing::Values(LinkKind::kPty, LinkKind::kTcp, LinkKind::kStdio);
+
 class ServedSession : public ::testing::Test {
  protected:
-  ServedSession();
+  explicit ServedSession(LinkKind link = LinkKind::kPty);
   ~ServedSession() override;
 
   // Starts dorvaned serving Root() and waits until it waits for the C64; then the
@@ -69,17 +79,44 @@ class ServedSession : public ::testing::Test {
 
   ServerProcess& Server() { return *server_; }
   peer::C64Peer& Peer() { return *peer_; }
+  // The port the peer plays on, for bytes the peer would never send.
+  SerialPort& PeerLink() { return *port_; }
+  LinkKind LinkUsed() const { return link_; }
+
+  // With a TCP link: where the server listens, and a fresh connection to it (which
+  // takes the server from the one before).
+  const std::string& ListenAddress() const { return listen_address_; }
+  std::unique_ptr<SerialPort> Connect();
+
+  // Closes the peer's side of the link: the server sees the hang-up or the end of
+  // its input.
+  void ClosePeer();
 
   peer::PeerOptions options;
+  // More arguments for the server ("--ip232"), set before StartServer.
+  std::vector<std::string> server_args;
 
  private:
+  // The server's arguments and the peer's port for the link.
+  std::vector<std::string> LinkArgs();
+  std::unique_ptr<SerialPort> PeerPort();
+
+  LinkKind link_;
   std::filesystem::path outside_;
   std::filesystem::path root_;
   PtyPair pty_;
+  int stdio_ends_[2] = {-1, -1};  // the peer's end, the server's end
+  std::string listen_address_;
   MonotonicClock clock_;
   std::unique_ptr<ServerProcess> server_;
-  std::unique_ptr<TermiosPort> port_;
+  std::unique_ptr<SerialPort> port_;
   std::unique_ptr<peer::C64Peer> peer_;
+};
+
+// A ServedSession over the link its parameter names.
+class ServedOverLink : public ServedSession, public ::testing::WithParamInterface<LinkKind> {
+ protected:
+  ServedOverLink() : ServedSession(GetParam()) {}
 };
 
 }  // namespace dorvane::e2e

@@ -43,7 +43,7 @@ int DecodeStatus(int status) {
 }  // namespace
 
 ServerProcess::ServerProcess(const std::string& program, const std::vector<std::string>& args,
-                             FileAccess access) {
+                             FileAccess access, int stdio_link) {
   int out[2], err[2];
   if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
     ADD_FAILURE() << "pipe: " << std::strerror(errno);
@@ -60,7 +60,13 @@ ServerProcess::ServerProcess(const std::string& program, const std::vector<std::
     // Only system calls from here to the exec. Dropped from the bounding set, the
     // capability does not come back with root's rights at the exec.
     if (drop && prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0) != 0) _exit(126);
-    if (dup2(out[1], STDOUT_FILENO) < 0 || dup2(err[1], STDERR_FILENO) < 0) _exit(126);
+    if (stdio_link >= 0) {
+      if (dup2(stdio_link, STDIN_FILENO) < 0 || dup2(stdio_link, STDOUT_FILENO) < 0 ||
+          dup2(out[1], STDERR_FILENO) < 0)
+        _exit(126);
+    } else if (dup2(out[1], STDOUT_FILENO) < 0 || dup2(err[1], STDERR_FILENO) < 0) {
+      _exit(126);
+    }
     execv(program.c_str(), argv.data());
     _exit(127);
   }
@@ -113,6 +119,22 @@ bool ServerProcess::AwaitLine(const std::string& line) {
       return holds();
     }
     if (Clock::now() >= deadline) return false;
+    pollfd p{out_, POLLIN, 0};
+    poll(&p, 1, 20);
+  }
+}
+
+std::optional<std::string> ServerProcess::AwaitLineStartingWith(const std::string& prefix) {
+  const auto find = [&]() -> std::optional<std::string> {
+    for (const std::string& line : OutLines()) {
+      if (line.compare(0, prefix.size(), prefix) == 0) return line.substr(prefix.size());
+    }
+    return std::nullopt;
+  };
+  const auto deadline = Clock::now() + Patience;
+  for (;;) {
+    if (auto rest = find()) return rest;
+    if (Reap() || Clock::now() >= deadline) return find();
     pollfd p{out_, POLLIN, 0};
     poll(&p, 1, 20);
   }

@@ -29,17 +29,22 @@ enum class FileAccess {
 class ServerProcess {
  public:
   // Starts `program` (a path) with `args`; a start that fails is a test failure.
+  // With `stdio_link` (a descriptor of the test's), the child's standard input and
+  // output are that descriptor and its standard error is read as the log.
   ServerProcess(const std::string& program, const std::vector<std::string>& args,
-                FileAccess access = FileAccess::kAsTheTests);
+                FileAccess access = FileAccess::kAsTheTests, int stdio_link = -1);
   // Kills a child that is still running and reaps it.
   ~ServerProcess();
 
   ServerProcess(const ServerProcess&) = delete;
   ServerProcess& operator=(const ServerProcess&) = delete;
 
-  // Waits until standard output holds `line` as a whole line; false when the
-  // patience ran out or the output ended first.
+  // Waits until the log holds `line` as a whole line; false when the patience ran
+  // out or the output ended first.
   bool AwaitLine(const std::string& line);
+  // Waits until the log holds a whole line that begins with `prefix`, and gives the
+  // rest of the first such line.
+  std::optional<std::string> AwaitLineStartingWith(const std::string& prefix);
 
   // Sends `signal` and waits for the end: after `grace` without one, SIGKILL. The
   // exit status, or 128 + the signal that ended it; nothing only when even the
@@ -52,8 +57,9 @@ class ServerProcess {
   bool Running() const { return !status_; }
   pid_t Pid() const { return pid_; }
 
-  // Standard output so far, split into lines (a last line without its end is left
-  // out until it ends); standard error as it came.
+  // The log so far (standard output, or standard error with a stdio link), split
+  // into lines (a last line without its end is left out until it ends); standard
+  // error as it came (empty with a stdio link).
   std::vector<std::string> OutLines();
   std::string ErrText();
 

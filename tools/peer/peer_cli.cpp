@@ -7,8 +7,8 @@ namespace dorvane::peer {
 
 const char* const CliUsage =
     "Usage: dorvane-peer --port DEVICE [OPTIONS] COMMAND\n"
-    "Plays the C64's side of the Dorvane link over a serial device or a\n"
-    "pseudo-terminal, to check a cable and a server.\n"
+    "Plays the C64's side of the Dorvane link over a serial device, a\n"
+    "pseudo-terminal or TCP, to check a cable and a server.\n"
     "\n"
     "Commands:\n"
     "  load NAME [-o FILE]  load NAME into FILE (default: NAME's last part, in the\n"
@@ -20,7 +20,9 @@ const char* const CliUsage =
     "                       \"m:work\" make directory\n"
     "\n"
     "Options:\n"
-    "  --port DEVICE   the device, e.g. /dev/ttyUSB0 or a pseudo-terminal's path\n"
+    "  --port DEVICE   the device, e.g. /dev/ttyUSB0 or a pseudo-terminal's path, or\n"
+    "                  tcp:HOST:PORT for a server listening there (tcp:[::1]:PORT)\n"
+    "  --ip232         escape the stream as an emulator's ip232 mode does\n"
     "  --timeout MS    longest wait for any answer of the server (default 3000)\n"
     "  --retries N     resends of one block before giving up (default 5)\n"
     "  --force         let load replace an existing file\n"
@@ -102,6 +104,8 @@ std::optional<CliRequest> ParseCommandLine(const std::vector<std::string>& args,
       request.PaceMicros = number;
     } else if (arg == "--force") {
       request.Force = true;
+    } else if (arg == "--ip232") {
+      request.Ip232 = true;
     } else {
       error = "unknown option " + arg;
       return std::nullopt;

@@ -20,6 +20,7 @@ struct CliRequest {
   std::uint16_t TimeoutMs = 3000;
   int Retries = 5;
   bool Force = false;  // load may replace an existing file
+  bool Ip232 = false;  // speak an emulator's ip232 escaping
   double PaceMicros = 0;
 };
 

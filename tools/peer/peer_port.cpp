@@ -1,0 +1,43 @@
+#include "tools/peer/peer_port.h"
+
+#include "link/os_error.h"
+#include "platform/host_port_text.h"
+#include "platform/ip232_port.h"
+#include "platform/socket_address.h"
+#include "platform/tcp_client_port.h"
+#include "platform/termios_port.h"
+
+namespace dorvane::peer {
+
+std::unique_ptr<SerialPort> OpenPeerPort(const std::string& name, bool ip232, std::string& error) {
+  std::unique_ptr<SerialPort> port;
+  const std::string prefix = TcpPrefix;
+  if (name.compare(0, prefix.size(), prefix) == 0) {
+    const auto where = ParseHostPort(name.substr(prefix.size()), "", error);
+    if (!where) {
+      error = "cannot connect to " + name + ": " + error;
+      return nullptr;
+    }
+    try {
+      port = TcpClientPort::Connect(*where);
+    } catch (const NetworkError& e) {
+      error = e.what();
+      return nullptr;
+    }
+  } else {
+    try {
+      port = TermiosPort::Open(name);
+    } catch (const OsError& e) {
+      error = "cannot configure " + name + ": " + e.what();
+      return nullptr;
+    }
+    if (!port) {
+      error = "cannot open " + name + " (missing, no access, or in use)";
+      return nullptr;
+    }
+  }
+  if (ip232) port = std::make_unique<Ip232Port>(std::move(port), Ip232Side::kEmulator);
+  return port;
+}
+
+}  // namespace dorvane::peer
