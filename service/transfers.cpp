@@ -174,6 +174,10 @@ void Server::StepSaveReceive() {
     case stEndOfFile:
       PendingSave->Commit();
       PendingSave.reset();
+      // A volume may decline a save at its end without an error ("Disk full").
+      if (const std::string notice = volume_.TakeNotice(); !notice.empty()) {
+        panel_.LogLine(ShortText(notice));
+      }
       State = ssIdle;
       break;
     case stRepeat:
