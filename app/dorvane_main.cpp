@@ -11,6 +11,7 @@
 #include "platform/host_ports.h"
 #include "platform/monotonic_clock.h"
 #include "platform/posix_volume.h"
+#include "platform/served_volume.h"
 #include "ui/app_title.h"
 #include "ui/main_form.h"
 #include "ui/stop_signals.h"
@@ -46,7 +47,8 @@ int main(int argc, char* argv[]) {
 
   dorvane::MonotonicClock clock;
   dorvane::HostPortProvider ports;
-  dorvane::PosixVolume volume(served);
+  dorvane::PosixVolume host(served);
+  dorvane::ServedVolume volume(host);  // the tree, and the disk images in it as drives
   TMainForm MainForm(clock, ports, volume);
   QApplication::setWindowIcon(MainForm.windowIcon());
   CloseOnStopSignals(&MainForm);

@@ -14,6 +14,7 @@
 #include "platform/host_ports.h"
 #include "platform/monotonic_clock.h"
 #include "platform/posix_volume.h"
+#include "platform/served_volume.h"
 #include "service/captions.h"
 #include "service/server.h"
 
@@ -106,7 +107,7 @@ int Serve(const Options& options) {
     std::fprintf(stderr, "dorvaned: --root %s: %s\n", options.root.c_str(), error.what());
     return 1;
   }
-  dorvane::PosixVolume& volume = *root;
+  dorvane::ServedVolume volume(*root);  // the tree, and the disk images in it as drives
   dorvane::MonotonicClock clock;
   dorvane::HostPortProvider host_ports;
   GivenPortProvider ports(host_ports, options.port);

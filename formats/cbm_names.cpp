@@ -15,8 +15,9 @@ std::string ShownCbmName(const CbmName& name) {
   return shown;
 }
 
-std::string HostCbmName(const CbmName& name) {
-  std::string host = ShownCbmName(name);
+std::string HostCbmName(const CbmName& name) { return PetsciiToHost(ShownCbmName(name)); }
+
+std::string PetsciiToHost(std::string host) {
   for (char& c : host) {
     auto b = static_cast<std::uint8_t>(c);
     if (b >= 0xC1 && b <= 0xDA) {

@@ -16,6 +16,7 @@ std::string ShownCbmName(const CbmName& name);
 // ranges (0x41..0x5A and 0xC1..0xDA) become ASCII lower case, so the C64's name
 // and a stored one compare alike.
 std::string HostCbmName(const CbmName& name);
+std::string PetsciiToHost(std::string text);
 
 // The drive's rules: "?" matches any one character, "*" the rest of the name, every
 // other byte itself without regard to ASCII case. An empty pattern matches nothing.

@@ -181,6 +181,7 @@ void Server::StepDirBuild() {
   panel_.SetStatusCaption(CaptionSendingDirectory);
   panel_.LogLine("Sending file:" + CurrentName);
   DirListing.BuildListing(volume_);
+  LogVolumeNotice();
   // Sent under the one-second limit the request's receipt left in force.
   AnswerReady(ssDirWaitReply);
 }

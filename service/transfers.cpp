@@ -56,11 +56,18 @@ void Server::StepLoadOpen() {
 
   if (found) TransferFile = volume_.OpenRead(entry);
   if (!found || !TransferFile) {
+    LogVolumeNotice();
     link_.SendStatus(stOpenError);
     State = ssIdle;
     return;
   }
   AnswerReady(ssLoadWaitReply);
+}
+
+void Server::LogVolumeNotice() {
+  if (const std::string notice = volume_.TakeNotice(); !notice.empty()) {
+    panel_.LogLine(ShortText(notice));
+  }
 }
 
 void Server::AnswerReady(ServerState next) {
@@ -175,9 +182,7 @@ void Server::StepSaveReceive() {
       PendingSave->Commit();
       PendingSave.reset();
       // A volume may decline a save at its end without an error ("Disk full").
-      if (const std::string notice = volume_.TakeNotice(); !notice.empty()) {
-        panel_.LogLine(ShortText(notice));
-      }
+      LogVolumeNotice();
       State = ssIdle;
       break;
     case stRepeat:
