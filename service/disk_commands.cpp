@@ -43,6 +43,7 @@ void Server::CommandChangeDir(std::string argument) {
     link_.SendStatus(stOk);
     return;
   }
+  LogVolumeNotice();
   panel_.LogLine(ShortText("Error changing dir to: " + path));
   link_.SendStatus(stError);
 }
@@ -87,6 +88,7 @@ void Server::CommandDelete(std::string argument) {
 
 void Server::CommandMakeDir(std::string argument) {
   const bool made = !argument.empty() && !HoldsNul(argument) && volume_.MakeDir(argument);
+  if (!made) LogVolumeNotice();
   link_.SendStatus(made ? stOk : stError);
 }
 
