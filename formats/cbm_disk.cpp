@@ -225,8 +225,11 @@ std::vector<CbmDirEntry> CbmDisk::Directory(bool& damaged) const {
   std::vector<bool> visited(static_cast<std::size_t>(geometry_.SectorCount()));
   int t = Header()[0];
   int s = Header()[1];
+  // A drive's directory fits on its track; a longer chain is damage, and would
+  // only make every search of a hostile image slow.
+  int sectors_left = geometry_.SectorsOn(geometry_.DirectoryTrack());
   while (t != 0) {
-    if (!geometry_.Contains(t, s) || !Readable(t, s)) {
+    if (!geometry_.Contains(t, s) || !Readable(t, s) || sectors_left-- == 0) {
       damaged = true;
       break;
     }
@@ -259,7 +262,8 @@ std::vector<CbmDirEntry> CbmDisk::Directory(bool& damaged) const {
   return entries;
 }
 
-ChainStatus CbmDisk::ReadChain(int track, int sector, std::vector<std::uint8_t>& data) const {
+template <typename Take>
+ChainStatus CbmDisk::Walk(int track, int sector, Take take) const {
   std::vector<bool> visited(static_cast<std::size_t>(geometry_.SectorCount()));
   int t = track;
   int s = sector;
@@ -272,21 +276,33 @@ ChainStatus CbmDisk::ReadChain(int track, int sector, std::vector<std::uint8_t>&
     const std::uint8_t* p = At(t, s);
     if (p[0] == 0) {
       // The last sector: byte 1 is the index of its last used byte.
-      if (p[1] >= 2) data.insert(data.end(), p + 2, p + p[1] + 1);
+      if (p[1] >= 2) take(p + 2, static_cast<std::size_t>(p[1] - 1));
       return ChainStatus::Ok;
     }
-    data.insert(data.end(), p + 2, p + SectorSize);
+    take(p + 2, SectorSize - 2);
     t = p[0];
     s = p[1];
   }
+}
+
+ChainStatus CbmDisk::ReadChain(int track, int sector, std::vector<std::uint8_t>& data) const {
+  return Walk(track, sector, [&data](const std::uint8_t* p, std::size_t count) {
+    data.insert(data.end(), p, p + count);
+  });
+}
+
+ChainStatus CbmDisk::MeasureChain(int track, int sector, std::size_t& bytes) const {
+  bytes = 0;
+  return Walk(track, sector, [&bytes](const std::uint8_t*, std::size_t count) { bytes += count; });
 }
 
 bool CbmDisk::FreeSlot(int& slot_track, int& slot_sector, int& slot_index) {
   std::vector<bool> visited(static_cast<std::size_t>(geometry_.SectorCount()));
   int t = Header()[0];
   int s = Header()[1];
+  int sectors_left = geometry_.SectorsOn(geometry_.DirectoryTrack());
   for (;;) {
-    if (!geometry_.Contains(t, s) || !Readable(t, s)) return false;
+    if (!geometry_.Contains(t, s) || !Readable(t, s) || sectors_left-- == 0) return false;
     const auto index = static_cast<std::size_t>(geometry_.SectorIndex(t, s));
     if (visited[index]) return false;
     visited[index] = true;

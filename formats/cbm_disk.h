@@ -74,13 +74,15 @@ class CbmDisk {
   int FreeBlocks() const;
 
   // The used slots in directory order. `damaged` is set when the directory chain
-  // ended in a bad link, a loop or an unreadable sector; the slots read before that
-  // are returned.
+  // ended in a bad link, a loop or an unreadable sector, or ran on for more sectors
+  // than its track holds; the slots read before that are returned.
   std::vector<CbmDirEntry> Directory(bool& damaged) const;
 
   // Follows a file's chain from (track, sector) and appends its data to `data`.
   // On an error `data` holds what was read before it.
   ChainStatus ReadChain(int track, int sector, std::vector<std::uint8_t>& data) const;
+  // Checks the same chain and counts its data bytes without copying them.
+  ChainStatus MeasureChain(int track, int sector, std::size_t& bytes) const;
 
   // Writes a new closed file of `type` named `name` as a drive would and enters it
   // in the first free directory slot. False, the disk unchanged, when the data or
@@ -108,6 +110,10 @@ class CbmDisk {
   bool FindFreeOnTrack(int track, int from, int& sector) const;
   // A free directory slot, appending a directory sector when all are used.
   bool FreeSlot(int& slot_track, int& slot_sector, int& slot_index);
+
+  // Follows a chain with every check, handing each sector's data to `take`.
+  template <typename Take>
+  ChainStatus Walk(int track, int sector, Take take) const;
 
   std::uint8_t* At(int track, int sector);
   const std::uint8_t* At(int track, int sector) const;

@@ -169,16 +169,18 @@ std::unique_ptr<DirSearch> ImageVolume::FindFirst(const std::string& pattern, in
     return nullptr;
   }
   std::vector<DirEntry> matches;
+  bool damaged = false;
+  const std::vector<CbmDirEntry> slots =
+      disk_ ? disk_->Directory(damaged) : std::vector<CbmDirEntry>();
   for (DirEntry& entry : Entries()) {
     if (!MatchesCbmPattern(pattern, entry.Name)) continue;
     if (disk_ && (entry.Attributes & faSystem) == 0) {
       // The exact size, for the load's progress bar; the chain is checked again
       // when the file is opened.
-      std::vector<std::uint8_t> data;
-      if (const std::optional<CbmDirEntry> slot = SlotOf(entry);
-          slot && disk_->ReadChain(slot->Track, slot->Sector, data) == ChainStatus::Ok) {
-        entry.Size = data.size();
-      }
+      const CbmDirEntry& slot = slots[std::stoul(entry.Locator)];
+      std::size_t bytes = 0;
+      if (disk_->MeasureChain(slot.Track, slot.Sector, bytes) == ChainStatus::Ok)
+        entry.Size = bytes;
     }
     matches.push_back(std::move(entry));
   }

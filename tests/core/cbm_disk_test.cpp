@@ -267,6 +267,27 @@ TEST(CbmDisk, ADirectoryThatLoopsEndsDamaged) {
   EXPECT_FALSE(writable.WriteFile(Name("full"), CbmPrg, Data(1)));
 }
 
+TEST(CbmDisk, ADirectoryLongerThanItsTrackEndsDamaged) {
+  CbmDisk disk = CbmDisk::Format(DiskKind::D64, "T", "00");
+  std::vector<std::uint8_t> bytes = disk.Bytes();
+  // 18/1 leads on through all 21 sectors of track 1, every slot used.
+  bytes[0x16600] = 1;
+  bytes[0x16601] = 0;
+  for (int i = 0; i < 8; ++i) bytes[0x16600 + 32 * static_cast<std::size_t>(i) + 2] = 0x82;
+  for (int s = 0; s < 21; ++s) {
+    std::uint8_t* p = &bytes[static_cast<std::size_t>(s) * 256];
+    p[0] = s < 20 ? 1 : 0;
+    p[1] = static_cast<std::uint8_t>(s < 20 ? s + 1 : 0xFF);
+    for (int i = 0; i < 8; ++i) p[32 * i + 2] = 0x82;
+  }
+  const CbmDisk hostile(disk.Geometry(), bytes);
+  bool damaged = false;
+  EXPECT_EQ(hostile.Directory(damaged).size(), 19u * 8);  // the 19 sectors of track 18
+  EXPECT_TRUE(damaged);
+  CbmDisk writable(disk.Geometry(), bytes);
+  EXPECT_FALSE(writable.WriteFile(Name("new"), CbmPrg, Data(1)));
+}
+
 TEST(CbmNames, MatchAsTheDriveDoes) {
   struct Case {
     const char* pattern;
