@@ -88,11 +88,23 @@ std::string Listable(std::string name) {
   return name;
 }
 
-template <std::size_t N>
-std::array<std::uint8_t, N> Shown(const std::uint8_t* bytes) {
-  std::array<std::uint8_t, N> shown;
-  for (std::size_t i = 0; i < N; ++i)
+// The disk name as the title shows it: its 0xA0 padding as spaces. A 0x00 becomes a
+// space too, since it would end the title's line on the C64.
+std::array<std::uint8_t, 16> ShownTitle(const std::uint8_t* bytes) {
+  std::array<std::uint8_t, 16> shown;
+  for (std::size_t i = 0; i < shown.size(); ++i) {
     shown[i] = bytes[i] == 0xA0 || bytes[i] == 0x00 ? 0x20 : bytes[i];
+  }
+  return shown;
+}
+
+// The two ID bytes, a space and the two DOS-type bytes, as stored but for a 0x00.
+std::array<std::uint8_t, 5> ShownId(const std::array<std::uint8_t, 5>& stored) {
+  std::array<std::uint8_t, 5> shown = stored;
+  for (std::uint8_t& b : shown) {
+    if (b == 0x00) b = 0x20;
+  }
+  shown[2] = 0x20;
   return shown;
 }
 
@@ -317,7 +329,7 @@ bool ImageVolume::MakeDir(const std::string&) { return false; }
 bool ImageVolume::ReadDiskListing(DiskListing& listing) {
   listing = DiskListing();
   if (tape_) {
-    listing.Title = Shown<16>(tape_->TapeName().data());
+    listing.Title = ShownTitle(tape_->TapeName().data());
     listing.IdField = {'T', '6', '4', ' ', ' '};
     for (const T64Entry& file : tape_->Entries()) {
       listing.Entries.push_back(
@@ -326,9 +338,8 @@ bool ImageVolume::ReadDiskListing(DiskListing& listing) {
     return true;
   }
   const CbmName name = disk_->DiskName();
-  const std::array<std::uint8_t, 5> id = disk_->IdField();
-  listing.Title = Shown<16>(name.data());
-  listing.IdField = Shown<5>(id.data());
+  listing.Title = ShownTitle(name.data());
+  listing.IdField = ShownId(disk_->IdField());
   bool damaged = false;
   for (const CbmDirEntry& slot : disk_->Directory(damaged)) {
     listing.Entries.push_back({Listable(ShownCbmName(slot.Name)), slot.Blocks,

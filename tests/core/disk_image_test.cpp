@@ -150,6 +150,25 @@ TEST(DiskImage, ListsTheDiskAsADriveDoes) {
                                 PacketBytes(ptData, expected), StatusBytes(stEndOfFile)}));
 }
 
+TEST(DiskImage, NulBytesInNamesNeverEndAListingLine) {
+  Bytes image = GameDisk();
+  image[0x16590] = 0x00;            // the disk name's first byte
+  image[0x165A4] = 'X';             // the byte between ID and DOS type
+  image[FirstSlot + 5 + 1] = 0x00;  // "hello" becomes "h", 0x00, "llo"
+  ServedRig rig;
+  rig.Put("game.d64", image);
+  rig.Send(Request(ptCommand, "c:game.d64"));
+  rig.Send(Request(ptLoad, "$"));
+  rig.Send(StatusBytes(stOk));
+  rig.Send(StatusBytes(stOk));
+  rig.Serve();
+  const Bytes listed = Listed(rig.server.DirListing);
+  EXPECT_EQ(Bytes(listed.begin() + 8, listed.begin() + 32),
+            Cat({AsBytes(" AME DISK       "), {0x22}, AsBytes(" 00 2A"), {0x00}}));
+  EXPECT_EQ(Bytes(listed.begin() + 32, listed.begin() + 64),
+            Line(3, Text(3, "\"H?LLO\"", 12, "", "PRG", 2)));
+}
+
 TEST(DiskImage, LoadsTheFirstLoadableMatch) {
   struct Case {
     std::string request;
