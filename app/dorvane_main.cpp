@@ -13,6 +13,7 @@
 #include "platform/monotonic_clock.h"
 #include "platform/network_ports.h"
 #include "platform/posix_volume.h"
+#include "platform/served_volume.h"
 #include "ui/app_title.h"
 #include "ui/main_form.h"
 #include "ui/stop_signals.h"
@@ -52,7 +53,8 @@ int main(int argc, char* argv[]) {
   // "tcp-listen:[HOST:]PORT" and "stdio" names open network links; the rest are
   // the host's devices.
   dorvane::NetworkPortProvider ports(host_ports);
-  dorvane::PosixVolume volume(served);
+  dorvane::PosixVolume host(served);
+  dorvane::ServedVolume volume(host);  // the tree, and the disk images in it as drives
   TMainForm MainForm(clock, ports, volume);
   QApplication::setWindowIcon(MainForm.windowIcon());
   CloseOnStopSignals(&MainForm);

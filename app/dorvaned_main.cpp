@@ -16,6 +16,7 @@
 #include "platform/monotonic_clock.h"
 #include "platform/network_ports.h"
 #include "platform/posix_volume.h"
+#include "platform/served_volume.h"
 #include "service/captions.h"
 #include "service/server.h"
 
@@ -142,7 +143,7 @@ int Serve(const Options& options) {
     std::fprintf(stderr, "dorvaned: --root %s: %s\n", options.root.c_str(), error.what());
     return 1;
   }
-  dorvane::PosixVolume& volume = *root;
+  dorvane::ServedVolume volume(*root);  // the tree, and the disk images in it as drives
   dorvane::MonotonicClock clock;
   dorvane::HostPortProvider host_ports;
   dorvane::NetworkPortProvider network_ports(host_ports);

@@ -20,7 +20,9 @@ constexpr const char* Usage =
     "Usage: dorvane-bench [--quick] [--server PATH]\n"
     "Measures dorvaned over pseudo-terminals and loopback TCP: the turnaround after\n"
     "each stOk of a load, load and save throughput unthrottled and over a 115200-baud\n"
-    "cable, the idle processor share, and the time to list a directory of 2,046 files.\n"
+    "cable, the idle processor share, the time to list a directory of 2,046 files, and\n"
+    "the same for a disk image: a paced load from a D81, and stepping into it and\n"
+    "listing its 296 files.\n"
     "\n"
     "  --quick         smaller transfers and a shorter idle spell\n"
     "  --server PATH   the dorvaned to measure (default: the one beside this program)\n";
@@ -138,6 +140,7 @@ int main(int argc, char** argv) {
   Figure("paced_ceiling_bytes_per_s", CeilingBytesPerSecond, 0);
   Run("paced_load", [&] { Paced("paced_load", MeasurePacedLoad(setup), true); });
   Run("paced_save", [&] { Paced("paced_save", MeasurePacedSave(setup), true); });
+  Run("paced_image_load", [&] { Paced("paced_image_load", MeasurePacedImageLoad(setup), true); });
   // Not dorvaned: a server that answers at once, so that the loss the pseudo-
   // terminals, the relay and the C64 side cause by themselves can be told apart.
   Run("yardstick_load", [&] { Paced("yardstick_load", MeasurePacedLoadYardstick(setup), false); });
@@ -157,6 +160,14 @@ int main(int argc, char** argv) {
     std::printf("listing_entries: %zu\n", listing.entries);
     Target("listing_answer_ms", listing.answer_ms, 2, 20, true);
     Figure("listing_transfer_ms", listing.transfer_ms, 2);
+  });
+  Run("image_listing", [&] {
+    const ImageListingFigures image = MeasureImageListing(setup);
+    std::printf("image_listing_entries: %zu\n", image.entries);
+    Target("image_enter_answer_ms", image.enter_answer_ms, 2, 5, true);
+    Target("image_listing_answer_ms", image.listing_answer_ms, 2, 5, true);
+    Target("image_enter_and_listing_ms", image.enter_answer_ms + image.listing_answer_ms, 2, 5,
+           true);
   });
   LoadAverage("load_average_after");
   return failed_any ? 1 : 0;

@@ -16,6 +16,8 @@
 #include "bench/served_peer.h"
 #include "bench/soak_model.h"
 #include "bench/temp_dir.h"
+#include "formats/cbm_disk.h"
+#include "formats/cbm_names.h"
 #include "link/wire_format.h"
 #include "tools/peer/listing_decoder.h"
 #include "tools/peer/paced_port.h"
@@ -295,6 +297,77 @@ ListingFigures MeasureListing(const BenchSetup& setup) {
   figures.answer_ms = Median(answers);
   figures.transfer_ms = Median(transfers);
   return figures;
+}
+
+namespace {
+
+constexpr std::size_t FullD81Entries = 296;
+
+// A D81 with `file` as "paced" and one-block files filling the rest of its directory.
+void WriteFullD81(const fs::path& path, const Bytes& file) {
+  CbmDisk disk = CbmDisk::Format(DiskKind::D81, "BENCH", "00");
+  CbmName name;
+  ToCbmName("paced", name);
+  if (!disk.WriteFile(name, CbmPrg, file)) throw std::runtime_error("the image file is too big");
+  for (std::size_t i = 1; i < FullD81Entries; ++i) {
+    ToCbmName("file" + std::to_string(i), name);
+    if (!disk.WriteFile(name, CbmPrg, Bytes(100, 0x42))) throw std::runtime_error("D81 is full");
+  }
+  WriteFile(path, disk.Bytes());
+}
+
+// The time from the request's last byte to the server's first answer.
+double AnswerMs(const TimingPort& timing) {
+  const std::vector<TimingPort::Turn>& turns = timing.Turns();
+  if (turns.size() < 2) throw std::runtime_error("the exchange was not seen");
+  const TimingPort::Turn& request = turns[1];
+  return std::chrono::duration<double, std::milli>(request.first_answer - request.last_write)
+      .count();
+}
+
+}  // namespace
+
+ImageListingFigures MeasureImageListing(const BenchSetup& setup) {
+  Scene scene;
+  WriteFullD81(scene.Root() / "full.d81", Bytes(1000, 0x11));
+  ServedPeer served(OptionsFor(setup, scene));
+  std::vector<double> enters;
+  std::vector<double> listings;
+  ImageListingFigures figures;
+  for (int run = 0; run < setup.listing_runs; ++run) {
+    served.Timing().Clear();
+    const peer::PeerResult entered = served.Peer().Command("c:full.d81");
+    if (!entered.Succeeded) throw std::runtime_error("c:full.d81: " + entered.Describe());
+    enters.push_back(AnswerMs(served.Timing()));
+    served.Timing().Clear();
+    const peer::LoadResult result = served.Peer().Directory();
+    if (!result.Succeeded) throw std::runtime_error("image listing: " + result.Describe());
+    listings.push_back(AnswerMs(served.Timing()));
+    const peer::DecodedListing listing = peer::DecodeListing(result.Data);
+    if (!listing.Ok()) throw std::runtime_error("image listing: " + listing.Error);
+    figures.entries = listing.Lines.size() - 2;
+    if (figures.entries != FullD81Entries) {
+      throw std::runtime_error("image listing shows " + std::to_string(figures.entries) +
+                               " entries");
+    }
+    const peer::PeerResult left = served.Peer().Command("c:..");
+    if (!left.Succeeded) throw std::runtime_error("c:..: " + left.Describe());
+  }
+  figures.enter_answer_ms = Median(enters);
+  figures.listing_answer_ms = Median(listings);
+  return figures;
+}
+
+PacedFigures MeasurePacedImageLoad(const BenchSetup& setup) {
+  Scene scene;
+  const Bytes file = RandomBytes(setup.paced_size, 6);
+  WriteFullD81(scene.Root() / "full.d81", file);
+  ServedPeer served(PacedOptionsFor(setup, scene));
+  const peer::PeerResult entered = served.Peer().Command("c:full.d81");
+  if (!entered.Succeeded) throw std::runtime_error("c:full.d81: " + entered.Describe());
+  served.Timing().Clear();
+  const double rate = TimedLoad(served, "paced", file);
+  return PacedFiguresOf(served, rate);
 }
 
 }  // namespace dorvane::bench

@@ -79,4 +79,15 @@ IdleFigures MeasureIdleCpuListening(const BenchSetup& setup);
 // "$" in a directory of 2,046 files, the medians over `listing_runs` requests.
 ListingFigures MeasureListing(const BenchSetup& setup);
 
+// A D81 image whose directory is full (296 entries): the answers to stepping into it
+// and to "$" inside it, the medians over `listing_runs` rounds.
+struct ImageListingFigures {
+  double enter_answer_ms = 0;    // "c:" sent to its stOk
+  double listing_answer_ms = 0;  // "$" sent to its stOk
+  std::size_t entries = 0;
+};
+ImageListingFigures MeasureImageListing(const BenchSetup& setup);
+// A load of `paced_size` bytes from inside that image, through a cable at 115200 baud.
+PacedFigures MeasurePacedImageLoad(const BenchSetup& setup);
+
 }  // namespace dorvane::bench

@@ -10,11 +10,13 @@
 // no request creates, replaces, deletes, renames or enters one.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace dorvane {
 
@@ -82,6 +84,24 @@ class PendingFile {
   virtual void Discard() noexcept = 0;
 };
 
+// One line of a listing that a volume prepares itself.
+struct ListedEntry {
+  std::string Name;          // the bytes shown between the quotes
+  std::uint64_t Blocks = 0;  // the line number (its low 16 bits)
+  std::string Type;          // three characters: "PRG", "DIR", "SEQ", ...
+  bool Locked = false;       // "<" after the type
+  bool Unclosed = false;     // "*" just before the type: a file never closed
+};
+
+// The listing of a volume whose directory is a disk of its own (a disk image): the
+// title line's fields, the entries in the disk's order and the free blocks.
+struct DiskListing {
+  std::array<std::uint8_t, 16> Title{};   // between the quotes, as shown
+  std::array<std::uint8_t, 5> IdField{};  // after the closing quote and a space
+  std::vector<ListedEntry> Entries;
+  std::uint16_t FreeBlocks = 0;
+};
+
 class Volume {
  public:
   virtual ~Volume() = default;
@@ -125,6 +145,19 @@ class Volume {
 
   // The current directory for the operator's eyes (a host path).
   virtual std::string CurrentDirDisplay() const = 0;
+
+  // Fills `listing` and returns true when the current directory is a disk of its
+  // own, listed as a drive lists it. False (the default) for a directory whose
+  // listing is built from a search for "*.*".
+  virtual bool ReadDiskListing(DiskListing& listing) {
+    (void)listing;
+    return false;
+  }
+
+  // A line for the operator's log left by the last PendingFile::Commit that
+  // returned without storing the file (a disk image too full for it: "Disk full"),
+  // or an empty text. Taking it clears it.
+  virtual std::string TakeNotice() { return {}; }
 };
 
 }  // namespace dorvane

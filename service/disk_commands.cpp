@@ -48,6 +48,7 @@ void Server::CommandChangeDir(std::string argument) {
     link_.SendStatus(stOk);
     return;
   }
+  LogVolumeNotice();
   panel_.LogLine(ShortText("Error changing dir to: " + path));
   link_.SendStatus(stError);
 }
@@ -106,6 +107,7 @@ void Server::CommandMakeDir(std::string argument) {
     return;
   }
   const bool made = !argument.empty() && !HoldsNul(argument) && volume_.MakeDir(argument);
+  if (!made) LogVolumeNotice();
   link_.SendStatus(made ? stOk : stError);
 }
 

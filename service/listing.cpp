@@ -65,23 +65,37 @@ std::uint64_t BlockCount(std::uint64_t size) { return size / 254 + (size % 254 !
 
 void Listing::AppendListingByte(std::uint8_t b) { ListingImage[ListingPos++] = b; }
 
+ListedEntry HostListedEntry(const DirEntry& entry) {
+  ListedEntry listed;
+  listed.Name = UppercaseListingName(entry.Name.size() > MaxListedName
+                                         ? entry.AlternateName.substr(0, MaxAlternateName)
+                                         : entry.Name);
+  listed.Blocks = BlockCount(entry.Size);
+  listed.Type = (entry.Attributes & faDirectory) != 0 ? "DIR" : "PRG";
+  listed.Locked = (entry.Attributes & faReadOnly) != 0;
+  return listed;
+}
+
 std::uint64_t Listing::AppendEntryLine(const DirEntry& entry) {
-  const std::uint64_t blocks = BlockCount(entry.Size);
+  return AppendEntryLine(HostListedEntry(entry));
+}
+
+std::uint64_t Listing::AppendEntryLine(const ListedEntry& entry) {
+  const std::uint64_t blocks = entry.Blocks;
   const auto line = static_cast<std::uint16_t>(blocks & 0xFFFF);
 
-  const std::string& shown = entry.Name.size() > MaxListedName
-                                 ? entry.AlternateName.substr(0, MaxAlternateName)
-                                 : entry.Name;
   EntryText text(DigitCount(line));
   text.PadMeasuredTo(5);
   text.Append('"');
-  text.Append(UppercaseListingName(shown));
+  text.Append(entry.Name.substr(0, MaxListedName));
   text.Append('"');
   text.PadMeasuredTo(24);
-  // A count the line number cannot hold is marked, in the last place before the type.
+  // A count the line number cannot hold is marked, in the last place before the
+  // type; a drive puts its "*" for a file never closed in the same place.
   if (blocks > 0xFFFF) text.ReplaceLast('!');
-  text.Append((entry.Attributes & faDirectory) != 0 ? "DIR" : "PRG");
-  if ((entry.Attributes & faReadOnly) != 0) text.Append('<');
+  if (entry.Unclosed) text.ReplaceLast('*');
+  text.Append(entry.Type.substr(0, 3));
+  if (entry.Locked) text.Append('<');
   text.PadTo(EntryTextLength);
 
   AppendListingByte(0x01);
@@ -95,8 +109,21 @@ std::uint64_t Listing::AppendEntryLine(const DirEntry& entry) {
   return blocks;
 }
 
+void Listing::AppendTotalLine(std::uint64_t number, const std::array<std::uint8_t, 23>& trailer) {
+  AppendListingByte(0x01);
+  AppendListingByte(0x01);
+  AppendListingByte(static_cast<std::uint8_t>(number & 0xFF));
+  AppendListingByte(static_cast<std::uint8_t>((number >> 8) & 0xFF));
+  for (std::uint8_t b : trailer) AppendListingByte(b);
+  ListingLength = ListingPos;
+  ListingPos = 0;
+}
+
 void Listing::BuildListing(Volume& volume) {
   ListingPos = 0;
+  DiskListing disk;
+  if (volume.ReadDiskListing(disk)) return BuildDiskListing(disk);
+
   for (std::uint8_t b : DirHeader) AppendListingByte(b);
 
   int error = 0;
@@ -114,15 +141,30 @@ void Listing::BuildListing(Volume& volume) {
     ++listed;
   }
   search.reset();
+  AppendTotalLine(total_blocks, DirTrailer);
+}
 
+void Listing::BuildDiskListing(const DiskListing& disk) {
+  AppendListingByte(0x01);  // load address 0x0401
+  AppendListingByte(0x04);
+  AppendListingByte(0x01);  // link word
   AppendListingByte(0x01);
-  AppendListingByte(0x01);
-  AppendListingByte(static_cast<std::uint8_t>(total_blocks & 0xFF));
-  AppendListingByte(static_cast<std::uint8_t>((total_blocks >> 8) & 0xFF));
-  for (std::uint8_t b : DirTrailer) AppendListingByte(b);
+  AppendListingByte(0x00);  // line number 0
+  AppendListingByte(0x00);
+  AppendListingByte(0x12);  // reverse on
+  AppendListingByte(0x22);
+  for (std::uint8_t b : disk.Title) AppendListingByte(b);
+  AppendListingByte(0x22);
+  AppendListingByte(' ');
+  for (std::uint8_t b : disk.IdField) AppendListingByte(b);
+  AppendListingByte(0x00);
 
-  ListingLength = ListingPos;
-  ListingPos = 0;
+  int listed = 0;
+  for (const ListedEntry& entry : disk.Entries) {
+    if (listed++ == MaxListedEntries) break;
+    AppendEntryLine(entry);
+  }
+  AppendTotalLine(disk.FreeBlocks, DiskTrailer);
 }
 
 int Listing::NextListingChunk(Packet& packet) {
@@ -139,6 +181,7 @@ void Server::StepDirBuild() {
   panel_.SetStatusCaption(CaptionSendingDirectory);
   panel_.LogLine("Sending file:" + CurrentName);
   DirListing.BuildListing(volume_);
+  LogVolumeNotice();
   // Sent under the one-second limit the request's receipt left in force.
   AnswerReady(ssDirWaitReply);
 }

@@ -32,6 +32,13 @@ inline constexpr std::array<std::uint8_t, 23> DirTrailer = {
     0x00,                                                             // end of line
     0x00, 0x00,                                                       // end of program
 };
+// The total line of a disk's own listing: the free blocks are its line number.
+inline constexpr std::array<std::uint8_t, 23> DiskTrailer = {
+    ' ', 'B', 'L', 'O', 'C', 'K', 'S', ' ', 'F', 'R', 'E', 'E', '.',  // 13 characters
+    ' ', ' ', ' ', ' ', ' ', ' ', ' ',                                // 7 spaces
+    0x00,                                                             // end of line
+    0x00, 0x00,                                                       // end of program
+};
 // clang-format on
 
 inline constexpr int EntryLineLength = 32;
@@ -44,14 +51,25 @@ std::string UppercaseListingName(const std::string& name);
 // Blocks of 254 bytes, rounded up; the low 16 bits are the entry's line number.
 std::uint64_t BlockCount(std::uint64_t size);
 
+// How a host entry shows: its name (or alternate name) in capitals, its size in
+// blocks, "DIR" or "PRG", "<" when read-only.
+ListedEntry HostListedEntry(const DirEntry& entry);
+
 class Listing {
  public:
   // Lists the volume's current directory into ListingImage and sets ListingLength;
-  // ListingPos is 0 afterwards. Throws OsError when the search cannot start.
+  // ListingPos is 0 afterwards. A volume that is a disk of its own gives its
+  // prepared listing; otherwise every entry found for "*.*" is listed. Throws
+  // OsError when the search cannot start.
   void BuildListing(Volume& volume);
+  // The title line with the disk's name and ID, its entries, and "BLOCKS FREE.".
+  void BuildDiskListing(const DiskListing& disk);
   void AppendListingByte(std::uint8_t b);
   // Appends the 32-byte line of one entry; returns its block count.
   std::uint64_t AppendEntryLine(const DirEntry& entry);
+  std::uint64_t AppendEntryLine(const ListedEntry& entry);
+  // Appends the total line and ends the image: sets ListingLength, rewinds ListingPos.
+  void AppendTotalLine(std::uint64_t number, const std::array<std::uint8_t, 23>& trailer);
   // Copies the next bytes of the image, at most 255, into the packet's payload and
   // returns their count; 0 when the image has been sent completely.
   int NextListingChunk(Packet& packet);

@@ -78,6 +78,10 @@ class Server {
   // stRepeat went back); otherwise the reply's type, for the caller to act on.
   std::optional<std::uint8_t> ReceiveTransferReply();
 
+  // Logs what the volume noted about its last action (a full disk image, a damaged
+  // one), if anything.
+  void LogVolumeNotice();
+
   // The listing.
   void StepDirBuild();
   void StepDirWaitReply();

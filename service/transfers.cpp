@@ -57,11 +57,18 @@ void Server::StepLoadOpen() {
 
   if (found) TransferFile = volume_.OpenRead(entry);
   if (!found || !TransferFile) {
+    LogVolumeNotice();
     link_.SendStatus(stOpenError);
     State = ssIdle;
     return;
   }
   AnswerReady(ssLoadWaitReply);
+}
+
+void Server::LogVolumeNotice() {
+  if (const std::string notice = volume_.TakeNotice(); !notice.empty()) {
+    panel_.LogLine(ShortText(notice));
+  }
 }
 
 void Server::AnswerReady(ServerState next) {
@@ -186,6 +193,8 @@ void Server::StepSaveReceive() {
             ShortText("Save discarded, " + std::string(refused.what()) + ": " + CurrentName));
       }
       PendingSave.reset();
+      // A volume may decline a save at its end without an error ("Disk full").
+      LogVolumeNotice();
       State = ssIdle;
       break;
     case stRepeat:

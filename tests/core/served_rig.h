@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/posix_volume.h"
+#include "platform/served_volume.h"
 #include "service/server.h"
 #include "tests/support/fakes.h"
 
@@ -59,7 +60,7 @@ inline Bytes SentFile(const Bytes& content) {
 }
 
 struct ServedRig {
-  ServedRig() : volume(root.string()), server(link.link, volume, link.panel) {}
+  ServedRig() : volume(root.string()), served(volume), server(link.link, served, link.panel) {}
   ~ServedRig() {
     std::filesystem::current_path(home);  // the volume made the root current
     std::filesystem::remove_all(root);
@@ -116,6 +117,7 @@ struct ServedRig {
   std::filesystem::path root = MakeRoot();
   LinkRig link;
   PosixVolume volume;
+  ServedVolume served;  // the host tree with its disk images, as served
   Server server;
 };
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/posix_volume.h"
+#include "platform/served_volume.h"
 #include "service/server.h"
 #include "tests/support/fakes.h"
 
@@ -55,7 +56,8 @@ struct Outcome {
 struct ServerRig : LinkRig {
   TempRoot root;
   PosixVolume volume{root.path.string()};
-  Server server{link, volume, panel};
+  ServedVolume served{volume};  // the host tree with its disk images, as served
+  Server server{link, served, panel};
 
   // Plays one whole command request from the C64 (attention byte, packet) and runs
   // the server until it is back in ssIdle.
