@@ -81,13 +81,17 @@ bool ServedVolume::ChangeDir(const std::string& path) {
     rest = path.size() > 3 ? path.substr(3) : "";
     if (rest.empty()) {
       image_.reset();
+      notice_ = "Serving: " + host_.CurrentDirDisplay();
       return true;
     }
   } else {
     return false;  // an image holds no directories
   }
   std::unique_ptr<ImageVolume> inside = std::move(image_);
-  if (ChangeOnHost(rest)) return true;
+  if (ChangeOnHost(rest)) {
+    if (!image_) notice_ = "Serving: " + host_.CurrentDirDisplay();
+    return true;
+  }
   if (!image_) image_ = std::move(inside);
   return false;
 }
@@ -96,6 +100,9 @@ bool ServedVolume::ChangeOnHost(const std::string& path) {
   std::string dir_part;
   if (std::unique_ptr<ImageVolume> image = ReadImage(path, dir_part)) {
     image_ = std::move(image);
+    // The operator sees which image file the C64 now works on, and again when it
+    // leaves it; moves between host directories stay as quiet as ever.
+    notice_ = "Serving: " + image_->CurrentDirDisplay();
     return true;
   }
   return host_.ChangeDir(path);

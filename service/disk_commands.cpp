@@ -33,7 +33,9 @@ void Server::CommandChangeDrive(std::string argument) {
   }
   const std::string rest = argument.substr(2);
   const std::string path = !rest.empty() && rest[0] == '/' ? rest : "/" + rest;
-  link_.SendStatus(volume_.ChangeDir(path) ? stOk : stError);
+  const bool changed = volume_.ChangeDir(path);
+  LogVolumeNotice();
+  link_.SendStatus(changed ? stOk : stError);
 }
 
 void Server::CommandChangeDir(std::string argument) {
@@ -45,6 +47,7 @@ void Server::CommandChangeDir(std::string argument) {
     return;
   }
   if (!HoldsNul(path) && volume_.ChangeDir(path)) {
+    LogVolumeNotice();
     link_.SendStatus(stOk);
     return;
   }

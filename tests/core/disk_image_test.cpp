@@ -124,6 +124,24 @@ TEST(DiskImage, EntersLeavesAndRefusesAsADirectoryWould) {
   }
 }
 
+TEST(DiskImage, TheLogNamesTheImageEnteredAndTheDirectoryReturnedTo) {
+  ServedRig rig;
+  rig.MakeDir("games");
+  rig.Put("games/inner.d64", GameDisk());
+  for (const char* command : {"c:games", "c:inner.d64", "c:..", "c:/"}) {
+    rig.Send(Request(ptCommand, command));
+  }
+  rig.Serve();
+
+  Names serving;
+  for (const std::string& line : rig.Log()) {
+    if (line.rfind("Serving: ", 0) == 0) serving.push_back(line);
+  }
+  // Moves between host directories log nothing new; the image and the way out do.
+  const std::string games = rig.volume.Root() + "/games";
+  EXPECT_EQ(serving, (Names{"Serving: " + games + "/inner.d64", "Serving: " + games}));
+}
+
 TEST(DiskImage, ListsTheDiskAsADriveDoes) {
   ServedRig rig;
   rig.Put("game.d64", GameDisk());
