@@ -751,3 +751,31 @@ TEST_F(PosixVolumeTest, ChangeDirFollowsThePathOrChangesNothing) {
 
 }  // namespace
 }  // namespace dorvane
+
+namespace dorvane {
+namespace {
+
+// A link that names a place inside the root by its full path stays inside: the
+// kernel's fence takes every absolute link for one leading out, the volume does not.
+TEST_F(PosixVolumeTest, LinksByFullPathIntoTheRootWork) {
+  fs::create_directory(At("games"));
+  Write("games/intro.prg", "intro");
+  fs::create_directory_symlink(At("games"), At("g"));
+  fs::create_symlink(At("games/intro.prg"), At("i.prg"));
+  PosixVolume volume(root_);
+
+  const DirEntry entry = Found(volume, "i.prg");
+  EXPECT_EQ(entry.Attributes, 0u);
+  auto file = volume.OpenRead(entry);
+  ASSERT_NE(file, nullptr);
+  std::uint8_t buffer[16];
+  EXPECT_EQ(file->Read(buffer, sizeof buffer), 5u);
+  Save(volume, "i.prg", "saved");
+  EXPECT_EQ(Read(At("games/intro.prg")), "saved");
+  EXPECT_TRUE(fs::is_symlink(At("i.prg")));
+  EXPECT_TRUE(volume.ChangeDir("g"));
+  EXPECT_EQ(volume.CurrentDirDisplay(), At("games").string());
+}
+
+}  // namespace
+}  // namespace dorvane
