@@ -596,6 +596,18 @@ TEST_F(PosixVolumeTest, CurrentDirectoryChangedByAnotherProgramIsFollowed) {
          fs::rename(At("a/games"), outside_ / "games");
          return At("a");
        }},
+      {"moved out of the tree, a link to it put in its place",
+       [&] {
+         fs::rename(At("a/games"), outside_ / "games");
+         fs::create_directory_symlink(outside_ / "games", At("a/games"));
+         return At("a");
+       }},
+      {"moved out of the tree, a relative link to it put in its place",
+       [&] {
+         fs::rename(At("a/games"), outside_ / "games");
+         fs::create_directory_symlink("../../outside/games", At("a/games"));
+         return At("a");
+       }},
       {"removed",
        [&] {
          fs::remove_all(At("a/games"));
@@ -619,6 +631,13 @@ TEST_F(PosixVolumeTest, CurrentDirectoryChangedByAnotherProgramIsFollowed) {
     int error = -1;
     EXPECT_NE(volume.FindFirst("*", error), nullptr) << what << " error " << error;
     EXPECT_EQ(volume.CurrentDirDisplay(), where.string()) << what;
+    // Whatever happened, the next save and new directory land where the C64 now is.
+    Save(volume, "after.prg", "a");
+    EXPECT_TRUE(volume.MakeDir("made")) << what;
+    EXPECT_EQ(Read(where / "after.prg"), "a") << what;
+    EXPECT_TRUE(fs::is_directory(where / "made")) << what;
+    EXPECT_FALSE(Exists(outside_ / "games/after.prg")) << what;
+    EXPECT_FALSE(Exists(outside_ / "games/made")) << what;
   }
 }
 
