@@ -370,4 +370,39 @@ PacedFigures MeasurePacedImageLoad(const BenchSetup& setup) {
   return PacedFiguresOf(served, rate);
 }
 
+ScaleFigures MeasureScale(const BenchSetup& setup, int entries, bool long_names) {
+  Scene scene;
+  for (int i = 0; i < entries; ++i) {
+    char name[64];
+    if (long_names && i % 2 == 1) {
+      std::snprintf(name, sizeof name, "a rather long program name %06d.prg", i);
+    } else {
+      std::snprintf(name, sizeof name, "g%06d.prg", i);
+    }
+    const int fd = ::open((scene.Root() / name).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0) throw std::runtime_error(std::string("cannot create ") + name);
+    ::close(fd);
+  }
+  WriteFile(scene.Root() / "target.prg", Bytes(100, 1));
+  ServedPeer served(OptionsFor(setup, scene));
+  ScaleFigures figures;
+  const auto best = [&](auto request) {
+    double fastest = 1e9;
+    for (int run = 0; run < 3; ++run) {
+      served.Timing().Clear();
+      const peer::LoadResult result = request();
+      if (!result.Succeeded) throw std::runtime_error("scale: " + result.Describe());
+      fastest = std::min(fastest, AnswerMs(served.Timing()));
+    }
+    return fastest;
+  };
+  figures.listing_ms = best([&] { return served.Peer().Directory(); });
+  figures.exact_load_ms = best([&] { return served.Peer().Load("target.prg"); });
+  if (long_names) {
+    // The first long name in listing order, and so the first of its prefix.
+    figures.alternate_load_ms = best([&] { return served.Peer().Load("a_rath~1.prg"); });
+  }
+  return figures;
+}
+
 }  // namespace dorvane::bench

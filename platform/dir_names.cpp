@@ -20,12 +20,6 @@ constexpr std::size_t KeptDirectories = 4;
 // A directory changed less than this before it was read is read again next time.
 constexpr time_t SettledSeconds = 2;
 
-std::string LowerAscii(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(FoldAscii(static_cast<unsigned char>(c)));
-  return out;
-}
-
 bool SameTime(const timespec& a, const timespec& b) {
   return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
@@ -35,30 +29,34 @@ bool SameTime(const timespec& a, const timespec& b) {
 bool DirNames::FindFolded(std::string_view name, std::size_t& index) const {
   // Listing order sorts by the folded name first, so the first of a group of names
   // equal without regard to case is where a binary search lands.
-  const auto it = std::lower_bound(names.begin(), names.end(), name,
-                                   [](const std::string& candidate, std::string_view wanted) {
-                                     return CompareFolded(candidate, wanted) < 0;
-                                   });
-  if (it == names.end() || !EqualsFolded(*it, name)) return false;
-  index = static_cast<std::size_t>(it - names.begin());
+  const std::string wanted = FoldedName(name);
+  const auto it = std::lower_bound(folded.begin(), folded.end(), wanted);
+  if (it == folded.end() || *it != wanted) return false;
+  index = static_cast<std::size_t>(it - folded.begin());
   return true;
 }
 
 bool DirNames::FindAlternate(std::string_view name, std::size_t& index) const {
-  const auto it = by_alternate.find(LowerAscii(name));
+  const auto it = by_alternate.find(FoldedName(name));
   if (it == by_alternate.end()) return false;
   index = it->second;
   return true;
 }
 
 DirNames MakeDirNames(std::vector<std::string> names) {
+  std::vector<std::string> folded(names.size());
+  for (std::size_t i = 0; i < names.size(); ++i) folded[i] = FoldedName(names[i]);
+  const std::vector<std::size_t> order = ListingOrder(names, folded);
   DirNames out;
-  std::sort(names.begin(), names.end(),
-            [](const std::string& a, const std::string& b) { return NameOrderLess(a, b); });
-  out.alternates = AlternateNamesFor(names);
-  out.names = std::move(names);
+  out.names.resize(names.size());
+  out.folded.resize(names.size());
+  for (std::size_t k = 0; k < order.size(); ++k) {
+    out.names[k] = std::move(names[order[k]]);
+    out.folded[k] = std::move(folded[order[k]]);
+  }
+  out.alternates = AlternateNamesInListingOrder(out.names, out.folded);
   for (std::size_t i = 0; i < out.alternates.size(); ++i) {
-    if (!out.alternates[i].empty()) out.by_alternate.emplace(LowerAscii(out.alternates[i]), i);
+    if (!out.alternates[i].empty()) out.by_alternate.emplace(FoldedName(out.alternates[i]), i);
   }
   return out;
 }
@@ -112,8 +110,9 @@ std::shared_ptr<const DirNames> DirNamesCache::Get(int dir, int& error) {
   auto made = std::make_shared<const DirNames>(MakeDirNames(std::move(names)));
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
-  const bool settled = st.st_mtim.tv_sec + SettledSeconds < now.tv_sec &&
-                       st.st_ctim.tv_sec + SettledSeconds < now.tv_sec;
+  // Only the modification time need be settled: any later change of the entries
+  // sets it to the present, which then differs from the time kept.
+  const bool settled = st.st_mtim.tv_sec + SettledSeconds < now.tv_sec;
   kept_.erase(
       std::remove_if(kept_.begin(), kept_.end(),
                      [&](const Kept& k) { return k.dev == st.st_dev && k.ino == st.st_ino; }),

@@ -33,6 +33,11 @@ void Server::CommandChangeDrive(std::string argument) {
   }
   const std::string rest = argument.substr(2);
   const std::string path = !rest.empty() && rest[0] == '/' ? rest : "/" + rest;
+  if (NamesHiddenEntry(path)) {
+    panel_.LogLine(HiddenRefusal(path));
+    link_.SendStatus(stError);
+    return;
+  }
   const bool changed = volume_.ChangeDir(path);
   LogVolumeNotice();
   link_.SendStatus(changed ? stOk : stError);
