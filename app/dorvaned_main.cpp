@@ -77,20 +77,20 @@ std::optional<std::string> ParseOptions(int argc, char** argv, Options& options)
   return std::nullopt;
 }
 
-// The log's first line names the port as the operator gave it ("com2", "/dev/pts/3"),
-// so the provider hands that text to the link unchanged and lets the host's provider
-// map it when the port is opened.
+// The one port given on the command line, whatever the choice; "com2" is logged as
+// the device it stands for.
 class GivenPortProvider : public dorvane::PortProvider {
  public:
-  GivenPortProvider(dorvane::PortProvider& host, std::string device)
+  GivenPortProvider(dorvane::HostPortProvider& host, std::string device)
       : host_(host), device_(std::move(device)) {}
-  std::string PortNameFor(int) override { return device_; }
+  std::string PortNameFor(int) override { return host_.Resolve(device_); }
   std::unique_ptr<dorvane::SerialPort> Open(const std::string& name) override {
     return host_.Open(name);
   }
+  std::string OpenFailureCause() const override { return host_.OpenFailureCause(); }
 
  private:
-  dorvane::PortProvider& host_;
+  dorvane::HostPortProvider& host_;
   std::string device_;
 };
 
