@@ -163,18 +163,21 @@ TermiosPort::~TermiosPort() {
   ::close(fd_);
 }
 
+// A hang-up shows as POLLHUP or POLLERR (a pseudo-terminal whose other side closed
+// gives either), as the end of input or as EIO, whichever call sees it first; all
+// read the same to the operator.
 void TermiosPort::NoteRevents(short revents) {
   if (!lost_.empty()) return;
-  if (revents & POLLNVAL)
-    lost_ = "descriptor closed";
-  else if (revents & POLLERR)
-    lost_ = "device error";
-  else if (revents & POLLHUP)
+  if (revents & (POLLHUP | POLLERR)) {
     lost_ = "hung up";
+  } else if (revents & POLLNVAL) {
+    lost_ = "descriptor closed";
+  }
 }
 
 void TermiosPort::NoteError(int code) {
-  if (lost_.empty() && IsDeviceGone(code)) lost_ = std::strerror(code);
+  if (!lost_.empty() || !IsDeviceGone(code)) return;
+  lost_ = code == EIO ? "hung up" : std::strerror(code);
 }
 
 bool TermiosPort::ReadAttempt(std::uint8_t& byte) {

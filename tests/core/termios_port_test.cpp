@@ -197,6 +197,7 @@ TEST_F(PtyPortTest, ASecondOpenFromAnotherProgramIsRefused) {
 TEST_F(PtyPortTest, AGoneMasterMeansNoByteAndNoWriteButNoFailure) {
   auto port = TermiosPort::Open(pair_.slave_path);
   ASSERT_NE(port, nullptr);
+  EXPECT_EQ(port->LostReason(), "");
   ClosePtyPair(pair_);
 
   std::uint8_t byte = 0;
@@ -204,6 +205,7 @@ TEST_F(PtyPortTest, AGoneMasterMeansNoByteAndNoWriteButNoFailure) {
     EXPECT_FALSE(port->ReadAttempt(byte));
     EXPECT_FALSE(port->WriteAttempt(0x55));
   }
+  EXPECT_EQ(port->LostReason(), "hung up");
 }
 
 TEST(TermiosPortOpen, MissingDeviceIsNotAnError) {
