@@ -1,5 +1,6 @@
 #include "tests/e2e/served_session.h"
 
+#include <fcntl.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -51,6 +52,8 @@ ServedSession::ServedSession() {
 ServedSession::~ServedSession() {
   peer_.reset();
   port_.reset();
+  retired_.clear();
+  unplugged_.clear();
   // A test that ended early left its server running: it gets the operator's stop,
   // and the kill after a grace.
   if (server_ && server_->Running()) server_->Stop(SIGTERM);
@@ -69,7 +72,8 @@ ServedSession::~ServedSession() {
 
 void ServedSession::StartServer(bool allow_delete, FileAccess access) {
   pty_ = OpenPtyPair();
-  std::vector<std::string> args = {"--port", pty_.slave_path, "--root", root_.string()};
+  if (serve_link) fs::create_symlink(pty_.slave_path, outside_ / "cable");
+  std::vector<std::string> args = {"--port", PortPath(), "--root", root_.string()};
   if (allow_delete) args.push_back("--allow-delete");
   server_ =
       std::make_unique<ServerProcess>(std::string(DORVANE_BIN_DIR) + "/dorvaned", args, access);
@@ -81,6 +85,31 @@ void ServedSession::StartServer(bool allow_delete, FileAccess access) {
 }
 
 std::optional<int> ServedSession::StopServer(int signal) { return server_->Stop(signal); }
+
+std::string ServedSession::PortPath() const {
+  return serve_link ? (outside_ / "cable").string() : pty_.slave_path;
+}
+
+void ServedSession::Unplug() {
+  // The peer's descriptor on the master is pointed at /dev/null, so that no copy
+  // of the master stays open and the peer still has a descriptor to use.
+  const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
+  ASSERT_GE(null, 0);
+  ASSERT_GE(dup2(null, port_->InputDescriptor()), 0);
+  close(null);
+  ClosePtyPair(pty_);
+  if (serve_link) fs::remove(outside_ / "cable");
+}
+
+void ServedSession::Replug() {
+  ASSERT_TRUE(serve_link) << "only a link path can come back as a new pair";
+  pty_ = OpenPtyPair();
+  fs::create_symlink(pty_.slave_path, outside_ / "cable");
+  retired_.push_back(std::move(peer_));
+  unplugged_.push_back(std::move(port_));
+  port_ = TermiosPort::Adopt(dup(pty_.master));
+  peer_ = std::make_unique<peer::C64Peer>(*port_, clock_, options);
+}
 
 void ServedSession::Put(const fs::path& path, const Bytes& data) {
   const fs::path where = path.is_absolute() ? path : root_ / path;

@@ -70,7 +70,18 @@ class ServedSession : public ::testing::Test {
   ServerProcess& Server() { return *server_; }
   peer::C64Peer& Peer() { return *peer_; }
 
+  // The cable as the server was told it: the pair's slave, or with `serve_link` a
+  // symbolic link to it, as socat's link= makes one.
+  std::string PortPath() const;
+  // The cable is pulled: the far end closes and, for a link, the link goes. Safe to
+  // call from inside a transfer (a progress callback): the peer's port then reads
+  // nothing and writes into the void until the peer gives up.
+  void Unplug();
+  // A new pair appears behind the same link; a new peer plays the C64 on it.
+  void Replug();
+
   peer::PeerOptions options;
+  bool serve_link = false;  // set before StartServer
 
  private:
   std::filesystem::path outside_;
@@ -80,6 +91,8 @@ class ServedSession : public ::testing::Test {
   std::unique_ptr<ServerProcess> server_;
   std::unique_ptr<TermiosPort> port_;
   std::unique_ptr<peer::C64Peer> peer_;
+  std::vector<std::unique_ptr<TermiosPort>> unplugged_;  // ports of peers replaced since
+  std::vector<std::unique_ptr<peer::C64Peer>> retired_;
 };
 
 }  // namespace dorvane::e2e
