@@ -3,10 +3,12 @@
 // server says so both times, gives up what was under way as an abort does, and
 // serves the new cable from the start.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <string>
 
+#include "platform/port_lock.h"
 #include "tests/e2e/served_session.h"
 
 namespace dorvane::e2e {
@@ -27,6 +29,11 @@ TEST_P(PortLostTest, LostThenBackAndServingAgainWithTheOldFileIntact) {
   };
   ASSERT_NO_FATAL_FAILURE(StartServer());
   const std::string port = PortPath();
+  // Where the host lets us lock, the server holds its lock file until it ends.
+  const bool locking = access(DefaultLockDirectory, W_OK) == 0;
+  const std::filesystem::path lock =
+      std::filesystem::path(DefaultLockDirectory) / LockFileName(port);
+  EXPECT_TRUE(!locking || std::filesystem::exists(lock));
 
   switch (GetParam()) {
     case When::kIdle:
@@ -57,6 +64,7 @@ TEST_P(PortLostTest, LostThenBackAndServingAgainWithTheOldFileIntact) {
   EXPECT_TRUE(load.Succeeded) << load.Describe();
   EXPECT_EQ(load.Data, old_bytes);
   EXPECT_EQ(StopServer(), 0);
+  EXPECT_TRUE(!locking || !std::filesystem::exists(lock)) << "the lock outlived the server";
 }
 
 INSTANTIATE_TEST_SUITE_P(Cable, PortLostTest,

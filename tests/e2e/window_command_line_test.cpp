@@ -84,8 +84,8 @@ TEST(WindowCommandLine, PortAndStartServeAPseudoTerminalAtOnce) {
       .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
 
   PtyPair pty = OpenPtyPair();
-  ServerProcess window(Window, {"-platform", "offscreen", "--port", pty.slave_path, "--start",
-                                root.string()});
+  ServerProcess window(
+      Window, {"-platform", "offscreen", "--port", pty.slave_path, "--start", root.string()});
   auto port = TermiosPort::Adopt(dup(pty.master));
   MonotonicClock clock;
   peer::PeerOptions options;
