@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "link/os_error.h"
+#include "platform/host_ports.h"
 #include "platform/monotonic_clock.h"
 #include "platform/termios_port.h"
 #include "tools/peer/c64_peer.h"
@@ -130,15 +131,17 @@ int Run(const CliRequest& request) {
     return 1;
   }
 
-  std::unique_ptr<dorvane::TermiosPort> port;
+  // The server's own way in: the same lock file and the same causes when it fails.
+  std::unique_ptr<dorvane::SerialPort> port;
+  dorvane::HostPortProvider ports;
   try {
-    port = dorvane::TermiosPort::Open(request.Port);
+    port = ports.Open(request.Port);
   } catch (const dorvane::OsError& e) {
     Complain("cannot configure " + request.Port + ": " + e.what());
     return 1;
   }
   if (!port) {
-    Complain("cannot open " + request.Port + " (missing, no access, or in use)");
+    Complain("cannot open " + request.Port + ": " + ports.OpenFailureCause());
     return 1;
   }
 
