@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <time.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace dorvane {
@@ -70,7 +71,7 @@ void ReopeningPort::Check() {
 
 bool ReopeningPort::ReadAttempt(std::uint8_t& byte) {
   if (!port_) {
-    SleepUntil(Clock::now() + TermiosPort::AttemptTime);
+    SleepUntil(std::min(Clock::now() + LostAttemptTime, next_check_));
     Check();
     return false;
   }
@@ -81,7 +82,7 @@ bool ReopeningPort::ReadAttempt(std::uint8_t& byte) {
 
 bool ReopeningPort::WriteAttempt(std::uint8_t byte) {
   if (!port_) {
-    SleepUntil(Clock::now() + TermiosPort::AttemptTime);
+    SleepUntil(std::min(Clock::now() + LostAttemptTime, next_check_));
     Check();
     return false;
   }
@@ -92,7 +93,7 @@ bool ReopeningPort::WriteAttempt(std::uint8_t byte) {
 
 std::size_t ReopeningPort::ReadSome(std::uint8_t* buffer, std::size_t count) {
   if (!port_) {
-    SleepUntil(Clock::now() + TermiosPort::AttemptTime);
+    SleepUntil(std::min(Clock::now() + LostAttemptTime, next_check_));
     Check();
     return 0;
   }
@@ -103,7 +104,7 @@ std::size_t ReopeningPort::ReadSome(std::uint8_t* buffer, std::size_t count) {
 
 std::size_t ReopeningPort::WriteSome(const std::uint8_t* data, std::size_t count) {
   if (!port_) {
-    SleepUntil(Clock::now() + TermiosPort::AttemptTime);
+    SleepUntil(std::min(Clock::now() + LostAttemptTime, next_check_));
     Check();
     return 0;
   }

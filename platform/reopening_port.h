@@ -30,6 +30,11 @@ class ReopeningPort : public SerialPort {
   // returning one costs a few system calls a second.
   static constexpr std::chrono::milliseconds CheckInterval{250};
 
+  // How long an attempt lasts while the device is away. Longer than a working
+  // port's 2 ms, so that a window polling a lost port wakes fifty times a second
+  // rather than five hundred; short enough that a click is still seen at once.
+  static constexpr std::chrono::milliseconds LostAttemptTime{20};
+
   // `device` is the path as the operator gave it (a symbolic link is followed anew
   // at every reopen). `lock` is held for as long as this port lives, lost or not.
   ReopeningPort(std::string device, std::unique_ptr<TermiosPort> port, Opener reopen,
