@@ -3,6 +3,7 @@
 // server says so both times, gives up what was under way as an abort does, and
 // serves the new cable from the start.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -65,6 +66,17 @@ TEST_P(PortLostTest, LostThenBackAndServingAgainWithTheOldFileIntact) {
   EXPECT_EQ(load.Data, old_bytes);
   EXPECT_EQ(StopServer(), 0);
   EXPECT_TRUE(!locking || !std::filesystem::exists(lock)) << "the lock outlived the server";
+}
+
+// A stop signal while the server waits for the device to come back ends it as
+// cleanly as at any other time.
+TEST_F(ServedSession, AStopWhileThePortIsAwayEndsCleanly) {
+  serve_link = true;
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  Unplug();
+  ASSERT_TRUE(Server().AwaitLine("Port lost: " + PortPath() + ": hung up"));
+  EXPECT_EQ(StopServer(SIGINT), 0);
+  EXPECT_EQ(Server().OutLines().back(), " terminated!");
 }
 
 INSTANTIATE_TEST_SUITE_P(Cable, PortLostTest,
