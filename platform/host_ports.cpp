@@ -148,7 +148,8 @@ std::unique_ptr<SerialPort> HostPortProvider::Open(const std::string& name) {
     return refuse(code);
   }
   return std::make_unique<ReopeningPort>(
-      path, std::move(port), [path] { return TermiosPort::Open(path); }, std::move(lock));
+      path, std::move(port), [path] { return TermiosPort::Open(path); }, std::move(lock),
+      lock_dir_);
 }
 
 std::string DescribeSerialDevice(const std::string& device_path, const std::string& sys_tty_dir) {

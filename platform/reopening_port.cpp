@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <optional>
 
 namespace dorvane {
 
@@ -20,11 +21,12 @@ dev_t DeviceAt(const std::string& path) {
 }  // namespace
 
 ReopeningPort::ReopeningPort(std::string device, std::unique_ptr<TermiosPort> port, Opener reopen,
-                             std::unique_ptr<PortLock> lock)
+                             std::unique_ptr<PortLock> lock, std::string lock_dir)
     : device_(std::move(device)),
       port_(std::move(port)),
       reopen_(std::move(reopen)),
       lock_(std::move(lock)),
+      lock_dir_(std::move(lock_dir)),
       identity_(DeviceAt(device_)),
       next_check_(Clock::now() + CheckInterval) {}
 
@@ -38,7 +40,10 @@ void ReopeningPort::SleepUntil(Clock::time_point until) {
 
 void ReopeningPort::LoseDevice(const std::string& reason) {
   // Closed at once: a device that comes back under the same name must find it free.
+  // The lock goes with it: its name may soon be another device's (a new
+  // pseudo-terminal takes a freed number), which another program may then use.
   port_.reset();
+  lock_.reset();
   events_.push_back({"Port lost: " + device_ + ": " + reason, true});
   next_check_ = Clock::now() + CheckInterval;
 }
@@ -46,6 +51,13 @@ void ReopeningPort::LoseDevice(const std::string& reason) {
 void ReopeningPort::TryReopen() {
   next_check_ = Clock::now() + CheckInterval;
   if (DeviceAt(device_) == 0) return;
+  // A device that another program has locked meanwhile is left to it for now.
+  std::unique_ptr<PortLock> lock;
+  if (!lock_dir_.empty()) {
+    std::optional<DeviceHolder> holder;
+    lock = PortLock::Take(lock_dir_, device_, holder);
+    if (!lock) return;
+  }
   // An open that fails or raises now (a node still being set up, its permissions
   // not yet given) is tried again at the next look.
   try {
@@ -54,6 +66,7 @@ void ReopeningPort::TryReopen() {
     port_.reset();
   }
   if (!port_) return;
+  lock_ = std::move(lock);
   identity_ = DeviceAt(device_);
   // Back at idle already: the loss ended the session.
   events_.push_back({"Port back: " + device_, false});

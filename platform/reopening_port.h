@@ -36,9 +36,11 @@ class ReopeningPort : public SerialPort {
   static constexpr std::chrono::milliseconds LostAttemptTime{20};
 
   // `device` is the path as the operator gave it (a symbolic link is followed anew
-  // at every reopen). `lock` is held for as long as this port lives, lost or not.
+  // at every reopen). `lock` is the lock file taken for the open device; it goes
+  // with the device, and a device that comes back is locked anew in `lock_dir`
+  // first (none is taken when `lock_dir` is empty).
   ReopeningPort(std::string device, std::unique_ptr<TermiosPort> port, Opener reopen,
-                std::unique_ptr<PortLock> lock = nullptr);
+                std::unique_ptr<PortLock> lock = nullptr, std::string lock_dir = std::string());
 
   bool ReadAttempt(std::uint8_t& byte) override;
   bool WriteAttempt(std::uint8_t byte) override;
@@ -65,7 +67,8 @@ class ReopeningPort : public SerialPort {
   std::string device_;
   std::unique_ptr<TermiosPort> port_;  // nullptr while the device is lost
   Opener reopen_;
-  std::unique_ptr<PortLock> lock_;
+  std::unique_ptr<PortLock> lock_;  // nullptr while the device is lost
+  std::string lock_dir_;
   dev_t identity_ = 0;  // the device number the path led to at the last open
   Clock::time_point next_check_;
   std::deque<LineEvent> events_;

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -95,6 +96,8 @@ TEST_F(ReopeningPortTest, AClosedFarEndIsLostThenANewPairAtThePathIsBack) {
   bool ends = false;
   EXPECT_EQ(NextEvent(&ends), "Port lost: " + link_ + ": hung up");
   EXPECT_TRUE(ends);
+  // The lock went with the device: its name may be the next pseudo-terminal's.
+  EXPECT_FALSE(fs::exists(lock));
   EXPECT_EQ(port_->InputDescriptor(), -1);
   EXPECT_FALSE(port_->WriteAttempt(0x01));
   // Nothing is there yet: the link is gone with its pair, and no event comes.
@@ -106,9 +109,10 @@ TEST_F(ReopeningPortTest, AClosedFarEndIsLostThenANewPairAtThePathIsBack) {
   EXPECT_FALSE(ends);
   EXPECT_GE(port_->InputDescriptor(), 0);
   EXPECT_TRUE(Carries(next_.master));
-  EXPECT_TRUE(fs::exists(lock)) << "the lock is held while the device is away";
+  const fs::path new_lock = dir_ / "lock" / LockFileName(link_);
+  EXPECT_TRUE(fs::exists(new_lock)) << "the device that came back is locked";
   port_.reset();
-  EXPECT_FALSE(fs::exists(lock));
+  EXPECT_FALSE(fs::exists(new_lock));
 }
 
 TEST_F(ReopeningPortTest, ARemovedDeviceNodeIsLostWhileIdleAndBackWhenItReturns) {
@@ -126,6 +130,19 @@ TEST_F(ReopeningPortTest, ANodeThatNowNamesAnotherDeviceIsTakenAnew) {
   EXPECT_EQ(NextEvent(), "Port lost: " + link_ + ": another device took its place");
   EXPECT_EQ(NextEvent(), "Port back: " + link_);
   EXPECT_TRUE(Carries(next_.master));
+}
+
+TEST_F(ReopeningPortTest, ADeviceThatComesBackLockedByAnotherIsLeftToIt) {
+  ASSERT_NO_FATAL_FAILURE(OpenPort());
+  ClosePtyPair(pair_);
+  EXPECT_EQ(NextEvent(), "Port lost: " + link_ + ": hung up");
+  Replug();
+  // Another live program (this one will do) marked the new device first.
+  const fs::path taken = dir_ / "lock" / LockFileName(link_);
+  std::ofstream(taken) << std::to_string(::getpid()) << "\n";
+  EXPECT_EQ(NextEvent(nullptr, 300), "");
+  fs::remove(taken);
+  EXPECT_EQ(NextEvent(), "Port back: " + link_);
 }
 
 TEST_F(ReopeningPortTest, AWaitForInputSeesTheLossWithoutAnyRead) {

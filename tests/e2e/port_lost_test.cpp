@@ -48,9 +48,15 @@ TEST_P(PortLostTest, LostThenBackAndServingAgainWithTheOldFileIntact) {
       break;
   }
   ASSERT_TRUE(Server().AwaitLine("Port lost: " + port + ": hung up")) << Server().ErrText();
+  // The lock went with the lost device: its name may be the next pair's.
+  EXPECT_TRUE(!locking || !std::filesystem::exists(lock));
   options.Progress = nullptr;  // the new cable is left alone
   Replug();
   ASSERT_TRUE(Server().AwaitLine("Port back: " + port));
+  // The device that came back is locked.
+  const std::filesystem::path new_lock =
+      std::filesystem::path(DefaultLockDirectory) / LockFileName(port);
+  EXPECT_TRUE(!locking || std::filesystem::exists(new_lock));
 
   EXPECT_EQ(Contents("game.prg"), old_bytes);
   EXPECT_TRUE(PendingSaves().empty());
@@ -65,7 +71,7 @@ TEST_P(PortLostTest, LostThenBackAndServingAgainWithTheOldFileIntact) {
   EXPECT_TRUE(load.Succeeded) << load.Describe();
   EXPECT_EQ(load.Data, old_bytes);
   EXPECT_EQ(StopServer(), 0);
-  EXPECT_TRUE(!locking || !std::filesystem::exists(lock)) << "the lock outlived the server";
+  EXPECT_TRUE(!locking || !std::filesystem::exists(new_lock)) << "the lock outlived the server";
 }
 
 // A stop signal while the server waits for the device to come back ends it as
