@@ -1,22 +1,29 @@
-// The window program: serves the directory it was started in to the C64 on the port
-// the operator picks.
+// The window program: serves a folder (the one it was started in, or the one named
+// on its command line) to the C64 on the port the operator picks.
 #include <unistd.h>
 #include <QApplication>
 #include <QIcon>
+#include <QTimer>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "link/os_error.h"
 #include "platform/file_size_limit.h"
 #include "platform/host_ports.h"
 #include "platform/monotonic_clock.h"
 #include "platform/network_ports.h"
 #include "platform/posix_volume.h"
 #include "platform/served_volume.h"
+#include "service/captions.h"
 #include "ui/app_title.h"
 #include "ui/main_form.h"
 #include "ui/stop_signals.h"
+#include "ui/window_options.h"
 
 namespace {
 
@@ -30,34 +37,74 @@ std::string CurrentDirectory() {
   return path;
 }
 
+// The serial devices found, with the one given by --port in front as Com1.
+dorvane::HostPortProvider::DeviceLister ListerWith(const std::string& given) {
+  if (given.empty()) return [] { return dorvane::ListSerialDevices(); };
+  return [given] {
+    std::vector<std::string> devices = dorvane::ListSerialDevices();
+    devices.erase(std::remove(devices.begin(), devices.end(), given), devices.end());
+    devices.insert(devices.begin(), given);
+    return devices;
+  };
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  // Positions, sizes and fonts are laid out in pixels, not scaled with the desktop.
-  if (qEnvironmentVariableIsEmpty("QT_ENABLE_HIGHDPI_SCALING")) {
-    qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+  // Read before Qt starts, so that --help and --version need no display.
+  dorvane::WindowOptions options;
+  if (auto mistake =
+          dorvane::ParseWindowOptions(std::vector<std::string>(argv, argv + argc), options)) {
+    std::fprintf(stderr, "dorvane: %s\n%s", mistake->c_str(), dorvane::WindowUsage);
+    return 2;
   }
-  QApplication app(argc, argv);
+  if (options.Help) {
+    std::fputs(dorvane::WindowUsage, stdout);
+    return 0;
+  }
+  if (options.Version) {
+    std::printf("dorvane %s\n", dorvane::ProgramVersion);
+    return 0;
+  }
   dorvane::IgnoreFileSizeSignal();
-  QApplication::setApplicationName(QString::fromStdString(
-      dorvane::ApplicationTitleFor(QApplication::applicationFilePath().toStdString())));
 
-  const std::string served = CurrentDirectory();
+  const std::string served = options.Root.empty() ? CurrentDirectory() : options.Root;
   if (served.empty()) {
     std::fprintf(stderr, "dorvane: cannot tell the current directory: %s\n", std::strerror(errno));
     return 1;
   }
+  // A folder that cannot be served ends here, with a message that names it.
+  std::unique_ptr<dorvane::PosixVolume> volume;
+  try {
+    volume = std::make_unique<dorvane::PosixVolume>(served);
+  } catch (const dorvane::OsError& error) {
+    std::fprintf(stderr, "dorvane: %s: %s\n", served.c_str(), error.what());
+    return 1;
+  }
+
+  // Positions, sizes and fonts are laid out in pixels, not scaled with the desktop.
+  if (qEnvironmentVariableIsEmpty("QT_ENABLE_HIGHDPI_SCALING")) {
+    qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+  }
+  std::vector<char*> qt_argv;
+  for (std::string& arg : options.QtArguments) qt_argv.push_back(arg.data());
+  qt_argv.push_back(nullptr);
+  int qt_argc = static_cast<int>(options.QtArguments.size());
+  QApplication app(qt_argc, qt_argv.data());
+  QApplication::setApplicationName(QString::fromStdString(
+      dorvane::ApplicationTitleFor(QApplication::applicationFilePath().toStdString())));
 
   dorvane::MonotonicClock clock;
-  dorvane::HostPortProvider host_ports;
+  dorvane::HostPortProvider host_ports(ListerWith(options.Port));
   // "tcp-listen:[HOST:]PORT" and "stdio" names open network links; the rest are
   // the host's devices.
   dorvane::NetworkPortProvider ports(host_ports);
-  dorvane::PosixVolume host(served);
-  dorvane::ServedVolume volume(host);  // the tree, and the disk images in it as drives
-  TMainForm MainForm(clock, ports, volume);
+  dorvane::ServedVolume served_volume(*volume);  // the tree, and the disk images in it
+  TMainForm MainForm(clock, ports, served_volume);
   QApplication::setWindowIcon(MainForm.windowIcon());
   CloseOnStopSignals(&MainForm);
   MainForm.show();
+  // Com1 is picked from the start, so --port needs no further choice.
+  if (options.Start) QTimer::singleShot(0, &MainForm, &TMainForm::btnStart1Click);
   return QApplication::exec();
 }

@@ -113,20 +113,22 @@ std::optional<std::string> ParseOptions(int argc, char** argv, Options& options)
   return std::nullopt;
 }
 
-// The log's first line names the port as the operator gave it ("com2", "/dev/pts/3"),
-// so the provider hands that text to the link unchanged and lets the host's provider
-// map it when the port is opened.
+// The one port given on the command line, whatever the choice; "com2" is logged as
+// the device it stands for.
 class GivenPortProvider : public dorvane::PortProvider {
  public:
-  GivenPortProvider(dorvane::PortProvider& host, std::string device)
-      : host_(host), device_(std::move(device)) {}
-  std::string PortNameFor(int) override { return device_; }
+  GivenPortProvider(dorvane::HostPortProvider& host, dorvane::PortProvider& ports,
+                    std::string device)
+      : host_(host), ports_(ports), device_(std::move(device)) {}
+  std::string PortNameFor(int) override { return host_.Resolve(device_); }
   std::unique_ptr<dorvane::SerialPort> Open(const std::string& name) override {
-    return host_.Open(name);
+    return ports_.Open(name);
   }
+  std::string OpenFailureCause() const override { return ports_.OpenFailureCause(); }
 
  private:
-  dorvane::PortProvider& host_;
+  dorvane::HostPortProvider& host_;  // maps "com2" to its device
+  dorvane::PortProvider& ports_;     // opens devices and network links alike
   std::string device_;
 };
 
@@ -147,7 +149,7 @@ int Serve(const Options& options) {
   dorvane::MonotonicClock clock;
   dorvane::HostPortProvider host_ports;
   dorvane::NetworkPortProvider network_ports(host_ports);
-  GivenPortProvider ports(network_ports, options.port);
+  GivenPortProvider ports(host_ports, network_ports, options.port);
   // On standard input and output the link has standard output: the log moves aside.
   std::string ignored;
   const auto name = dorvane::ParseNetworkPortName(options.port, ignored);

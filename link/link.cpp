@@ -12,7 +12,9 @@ std::unique_ptr<SerialPort> Link::OpenPort() {
   if (choice >= 0 && choice <= 3) PortName = ports_.PortNameFor(choice);
   // Logged before the open is tried, so the failure case shows it too.
   panel_.LogLine("Initialising port " + PortName);
-  return ports_.Open(PortName);
+  auto port = ports_.Open(PortName);
+  PortFailureCause = port ? std::string() : ports_.OpenFailureCause();
+  return port;
 }
 
 void Link::PollLink() {

@@ -74,6 +74,8 @@ class Link {
 
   std::unique_ptr<SerialPort> PortHandle;
   std::string PortName;
+  // Why the last OpenPort found no port, as the provider tells it; empty otherwise.
+  std::string PortFailureCause;
   std::uint16_t LinkTimeoutMs = 0;  // 0: no limit
   std::int32_t ActiveLimitMs = 0;
   std::uint32_t StartTick = 0;

@@ -22,6 +22,15 @@ class PortProvider {
   // all; throws OsError when it opened but could not be configured (it is closed
   // again first). The returned port is the caller's.
   virtual std::unique_ptr<SerialPort> Open(const std::string& name) = 0;
+
+  // One line naming why the last Open returned nullptr and what the operator can do
+  // ("Permission denied: ..."); empty when there is nothing more to say.
+  virtual std::string OpenFailureCause() const { return std::string(); }
+
+  // What the window's item for choice 0 to 3 tells on hover: the device and, where
+  // the system knows it, the adapter. Empty when no device is behind the choice,
+  // and the item cannot be picked.
+  virtual std::string PortDescription(int choice) { return PortNameFor(choice); }
 };
 
 }  // namespace dorvane

@@ -1,16 +1,21 @@
 #include "platform/host_ports.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <linux/serial.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 
+#include "platform/open_cause.h"
+#include "platform/reopening_port.h"
 #include "platform/termios_port.h"
 
 namespace dorvane {
@@ -63,13 +68,18 @@ std::optional<int> ChoiceFromComName(const std::string& name) {
 
 std::vector<std::string> ListSerialDevices(const std::string& dev_dir,
                                            const std::string& sys_tty_dir) {
-  static const std::string kPrefixes[] = {"ttyUSB", "ttyACM", "ttyS"};
-  std::vector<std::pair<unsigned long, std::string>> groups[3];
+  // Each prefix must be followed by digits only, so no group takes another's nodes
+  // (ttyS does not take ttySAC0).
+  static const std::string kPrefixes[] = {"ttyUSB",   "ttyACM", "ttyAMA",
+                                          "ttyXRUSB", "rfcomm", "ttyS"};
+  constexpr int kGroups = 6;
+  constexpr int kUartGroup = 5;
+  std::vector<std::pair<unsigned long, std::string>> groups[kGroups];
 
   std::error_code error;
   for (const auto& entry : fs::directory_iterator(dev_dir, error)) {
     const std::string name = entry.path().filename().string();
-    for (int g = 0; g < 3; ++g) {
+    for (int g = 0; g < kGroups; ++g) {
       if (const auto number = DeviceNumber(name, kPrefixes[g])) {
         groups[g].emplace_back(*number, name);
         break;
@@ -78,11 +88,11 @@ std::vector<std::string> ListSerialDevices(const std::string& dev_dir,
   }
 
   std::vector<std::string> devices;
-  for (int g = 0; g < 3; ++g) {
+  for (int g = 0; g < kGroups; ++g) {
     std::sort(groups[g].begin(), groups[g].end());
     for (const auto& [number, name] : groups[g]) {
       const std::string path = (fs::path(dev_dir) / name).string();
-      if (g == 2 && !HasRealUart(path, sys_tty_dir, name)) continue;
+      if (g == kUartGroup && !HasRealUart(path, sys_tty_dir, name)) continue;
       devices.push_back(path);
     }
   }
@@ -97,14 +107,71 @@ std::string HostPortProvider::PortNameFor(int choice) {
   return "COM" + std::to_string(choice + 1);
 }
 
+std::string HostPortProvider::Resolve(const std::string& name) {
+  if (const auto choice = ChoiceFromComName(name)) return PortNameFor(*choice);
+  return name;
+}
+
+std::string HostPortProvider::PortDescription(int choice) {
+  const std::vector<std::string> devices = lister_();
+  if (choice < 0 || static_cast<std::size_t>(choice) >= devices.size()) return std::string();
+  return DescribeSerialDevice(devices[static_cast<std::size_t>(choice)]);
+}
+
 std::unique_ptr<SerialPort> HostPortProvider::Open(const std::string& name) {
-  std::string path = name;
-  if (const auto choice = ChoiceFromComName(name)) {
-    const std::vector<std::string> devices = lister_();
-    if (static_cast<std::size_t>(*choice) >= devices.size()) return nullptr;
-    path = devices[static_cast<std::size_t>(*choice)];
+  cause_.clear();
+  const std::string path = Resolve(name);
+  OpenFailure failure;
+  failure.Device = path;
+  auto refuse = [&](int code) -> std::unique_ptr<SerialPort> {
+    failure.Code = code;
+    if (code == ENOENT) failure.Present = lister_();
+    cause_ = OpenCauseLine(failure);
+    return nullptr;
+  };
+
+  struct stat node {};
+  if (ChoiceFromComName(path) || ::stat(path.c_str(), &node) != 0) return refuse(ENOENT);
+  // The group that may open it is the one to join; root's own is no remedy.
+  if (const group* owner = ::getgrgid(node.st_gid); owner && node.st_gid != 0) {
+    failure.Group = owner->gr_name;
   }
-  return TermiosPort::Open(path);
+
+  // The lock file first, so that a port another program has is not even opened:
+  // opening it would already change its line settings.
+  auto lock = PortLock::Take(lock_dir_, path, failure.Holder);
+  if (!lock) return refuse(EBUSY);
+  int code = 0;
+  auto port = TermiosPort::Open(path, &code);
+  if (!port) {
+    if (code == EBUSY) failure.Holder = FindDeviceHolder(path);
+    return refuse(code);
+  }
+  return std::make_unique<ReopeningPort>(
+      path, std::move(port), [path] { return TermiosPort::Open(path); }, std::move(lock),
+      lock_dir_);
+}
+
+std::string DescribeSerialDevice(const std::string& device_path, const std::string& sys_tty_dir) {
+  std::error_code error;
+  const fs::path real = fs::canonical(device_path, error);
+  const std::string name = (error ? fs::path(device_path) : real).filename().string();
+  // /sys/class/tty/NAME/device leads to the interface; its parents up to the USB
+  // device carry "product" and "manufacturer".
+  fs::path at = fs::canonical(fs::path(sys_tty_dir) / name / "device", error);
+  std::string product;
+  std::string maker;
+  for (int depth = 0; !error && depth < 4 && !at.empty() && at != at.root_path(); ++depth) {
+    std::ifstream product_file(at / "product");
+    if (std::getline(product_file, product)) {
+      std::ifstream maker_file(at / "manufacturer");
+      std::getline(maker_file, maker);
+      break;
+    }
+    at = at.parent_path();
+  }
+  if (product.empty()) return device_path;
+  return device_path + ": " + product + (maker.empty() ? std::string() : " (" + maker + ")");
 }
 
 }  // namespace dorvane

@@ -42,6 +42,10 @@ class NetworkPortProvider : public PortProvider {
   // or the name is malformed); any other goes to the devices.
   std::unique_ptr<SerialPort> Open(const std::string& name) override;
 
+  // Network links fail by throwing; a device's cause is the devices' own.
+  std::string OpenFailureCause() const override { return devices_.OpenFailureCause(); }
+  std::string PortDescription(int choice) override { return devices_.PortDescription(choice); }
+
  private:
   PortProvider& devices_;
 };

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 
 #include "link/os_error.h"
@@ -42,16 +43,23 @@ void MakeLinkTermios(termios& tio) {
 }
 
 // Waits for `events` on `fd` until `deadline`. True when poll reports any of
-// `events` (a hang-up or error is not a success: the caller's next call fails).
-bool WaitFor(int fd, short events, SteadyClock::time_point deadline) {
+// `events` (a hang-up or error is not a success: the caller's next call fails);
+// `revents` gets what poll saw.
+bool WaitFor(int fd, short events, SteadyClock::time_point deadline, short& revents) {
+  revents = 0;
   const auto left = deadline - SteadyClock::now();
   if (left <= SteadyClock::duration::zero()) return false;
   const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
   const timespec timeout{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
   pollfd p{fd, events, 0};
   const int ready = ::ppoll(&p, 1, &timeout, nullptr);
+  if (ready > 0) revents = p.revents;
   return ready > 0 && (p.revents & events) != 0;
 }
+
+// Errors after which the device will not answer again under this descriptor: an
+// adapter pulled out, a pseudo-terminal whose other side closed.
+bool IsDeviceGone(int code) { return code == EIO || code == ENXIO || code == ENODEV; }
 
 // An attempt that got nothing still lasts until its deadline, so that a link
 // waiting on a hung-up or failing device polls at its normal pace instead of
@@ -68,23 +76,25 @@ void SleepUntil(SteadyClock::time_point deadline) {
 
 }  // namespace
 
-std::unique_ptr<TermiosPort> TermiosPort::Open(const std::string& path) {
+std::unique_ptr<TermiosPort> TermiosPort::Open(const std::string& path, int* failure) {
+  auto refuse = [failure](int fd, int code) -> std::unique_ptr<TermiosPort> {
+    if (fd >= 0) ::close(fd);
+    if (failure) *failure = code;
+    return nullptr;
+  };
   // 1. Open read/write, never as our controlling terminal, without waiting for
   //    carrier, and not inherited by programs we might start.
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return nullptr;
+  if (fd < 0) return refuse(-1, path.empty() ? ENOENT : errno);
 
   // 2. Only a terminal device can carry the link.
-  if (!::isatty(fd)) CloseAndThrow(fd, ENOTTY);
+  if (!::isatty(fd)) return refuse(fd, ENOTTY);
 
   // 3. Advisory lock first: root passes TIOCEXCL, so this is what refuses a second
   //    holder, and a port held elsewhere is left untouched.
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int code = errno;
-    if (code == EWOULDBLOCK) {
-      ::close(fd);
-      return nullptr;
-    }
+    if (code == EWOULDBLOCK) return refuse(fd, EBUSY);
     CloseAndThrow(fd, code);
   }
 
@@ -153,27 +163,61 @@ TermiosPort::~TermiosPort() {
   ::close(fd_);
 }
 
+// A hang-up shows as POLLHUP or POLLERR (a pseudo-terminal whose other side closed
+// gives either), as the end of input or as EIO, whichever call sees it first; all
+// read the same to the operator.
+void TermiosPort::NoteRevents(short revents) {
+  if (!lost_.empty()) return;
+  if (revents & (POLLHUP | POLLERR)) {
+    lost_ = "hung up";
+  } else if (revents & POLLNVAL) {
+    lost_ = "descriptor closed";
+  }
+}
+
+void TermiosPort::NoteError(int code) {
+  if (!lost_.empty() || !IsDeviceGone(code)) return;
+  lost_ = code == EIO ? "hung up" : std::strerror(code);
+}
+
 bool TermiosPort::ReadAttempt(std::uint8_t& byte) {
   const auto deadline = SteadyClock::now() + AttemptTime;
   // A byte already waiting costs one system call.
   ssize_t got = ::read(fd_, &byte, 1);
-  if (got < 0 && errno == EAGAIN && WaitFor(fd_, POLLIN, deadline)) got = ::read(fd_, &byte, 1);
+  short revents = 0;
+  if (got < 0 && errno == EAGAIN) {
+    if (WaitFor(fd_, POLLIN, deadline, revents)) got = ::read(fd_, &byte, 1);
+    NoteRevents(revents);
+  }
   if (got == 1) return true;
-  // Nothing, an interruption, a line error or a hang-up (read gives 0, or EIO on a
-  // pseudo-terminal whose other side is closed): no byte, at the normal pace.
+  // Nothing, an interruption, a line error or a hang-up: no byte, at the normal
+  // pace. A terminal that was hung up reads as the end of input, a pseudo-terminal
+  // whose other side closed as EIO.
+  if (got == 0) {
+    if (lost_.empty()) lost_ = "hung up";
+  } else if (got < 0) {
+    NoteError(errno);
+  }
   SleepUntil(deadline);
   return false;
 }
 
 void TermiosPort::AwaitInput(std::chrono::milliseconds longest) {
-  WaitFor(fd_, POLLIN, SteadyClock::now() + longest);
+  short revents = 0;
+  WaitFor(fd_, POLLIN, SteadyClock::now() + longest, revents);
+  NoteRevents(revents);
 }
 
 bool TermiosPort::WriteAttempt(std::uint8_t byte) {
   const auto deadline = SteadyClock::now() + AttemptTime;
   ssize_t put = ::write(fd_, &byte, 1);
-  if (put < 0 && errno == EAGAIN && WaitFor(fd_, POLLOUT, deadline)) put = ::write(fd_, &byte, 1);
+  if (put < 0 && errno == EAGAIN) {
+    short revents = 0;
+    if (WaitFor(fd_, POLLOUT, deadline, revents)) put = ::write(fd_, &byte, 1);
+    NoteRevents(revents);
+  }
   if (put == 1) return true;
+  if (put < 0) NoteError(errno);
   SleepUntil(deadline);
   return false;
 }

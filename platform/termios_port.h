@@ -22,9 +22,11 @@ class TermiosPort : public SerialPort {
   static constexpr std::chrono::milliseconds AttemptTime{2};
 
   // Opens and configures the device at `path`. Returns nullptr when it cannot be
-  // opened or another holder has it (another program, or another open in this
-  // one). Throws OsError when it opened but configuring failed; it is closed first.
-  static std::unique_ptr<TermiosPort> Open(const std::string& path);
+  // opened, is no terminal (ENOTTY), or another holder has it (EBUSY: another
+  // program, or another open in this one); `failure`, when given, then holds the
+  // system's error. Throws OsError when it opened but configuring failed; it is
+  // closed first.
+  static std::unique_ptr<TermiosPort> Open(const std::string& path, int* failure = nullptr);
 
   // Wraps an already open descriptor (a pseudo-terminal master) as it is, only
   // making it non-blocking. Takes ownership: the port closes it. Throws OsError
@@ -42,12 +44,24 @@ class TermiosPort : public SerialPort {
   bool WriteAttempt(std::uint8_t byte) override;
   // One sleep in ppoll: a byte, a hang-up or a signal ends it early.
   void AwaitInput(std::chrono::milliseconds longest) override;
+  int InputDescriptor() const override { return fd_; }
+
+  // Why the device is gone ("Input/output error", "hung up"), once a read, a write
+  // or a wait has seen a hang-up or an error that no later attempt recovers from;
+  // empty while it works. A gone port takes and gives nothing at the normal pace.
+  const std::string& LostReason() const { return lost_; }
 
  private:
   TermiosPort(int fd, std::optional<termios> saved) : fd_(fd), saved_(saved) {}
 
+  // Notes a hang-up or error in `revents` of a poll, or the error `code` of a
+  // read or write, as the loss of the device when it is one.
+  void NoteRevents(short revents);
+  void NoteError(int code);
+
   int fd_;
   std::optional<termios> saved_;  // empty for an adopted descriptor
+  std::string lost_;
 };
 
 }  // namespace dorvane

@@ -4,7 +4,8 @@
 set -euo pipefail
 
 what=${1:-run}
-packages=(g++ cmake ninja-build qt6-base-dev libgl-dev)
+# socat makes the linked pseudo-terminals of the README's try-it steps.
+packages=(g++ cmake ninja-build qt6-base-dev libgl-dev socat)
 if [ "$what" = lint ]; then
   packages=(clang-format)
 fi

@@ -14,6 +14,7 @@ void Server::StartServing() {
   link_.PortHandle = link_.OpenPort();
   if (!link_.PortHandle) {
     panel_.LogLine("Can't initialize port " + link_.PortName);
+    if (!link_.PortFailureCause.empty()) panel_.LogLine(link_.PortFailureCause);
     return;
   }
   panel_.SetStartEnabled(false);

@@ -140,11 +140,15 @@ void TMainForm::BuildControls() {
     item->setFont(font);
     item->setGeometry((i / rows) * column_width + 8, (i % rows) * row_height + top_margin,
                       column_width, row_height);
-    item->setToolTip(dorvane::DisplayText(ports_.PortNameFor(i)));
     item->installEventFilter(this);
     rgComPortItems[static_cast<std::size_t>(i)] = item;
   }
   rgComPortItems[0]->setChecked(true);
+  RefreshPortChoices();
+  // Adapters come and go: the items follow within a couple of seconds.
+  auto* port_watch = new QTimer(this);
+  connect(port_watch, &QTimer::timeout, this, &TMainForm::RefreshPortChoices);
+  port_watch->start(2000);
 
   ProgressBar1 = new QProgressBar(this);
   ProgressBar1->setObjectName("ProgressBar1");
@@ -259,16 +263,20 @@ void TMainForm::FitOuterSize() {
   if (wanted.isValid() && wanted != size()) setFixedSize(wanted);
 }
 
+void TMainForm::RefreshPortChoices() {
+  for (std::size_t i = 0; i < rgComPortItems.size(); ++i) {
+    const std::string described = ports_.PortDescription(static_cast<int>(i));
+    QRadioButton* item = rgComPortItems[i];
+    item->setEnabled(!described.empty());
+    item->setToolTip(described.empty() ? QString("No device") : dorvane::DisplayText(described));
+  }
+}
+
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
-  // The devices behind the choices can come and go (a USB adapter plugged in), so
-  // each tooltip names the device as it is when the operator asks.
-  if (event->type() == QEvent::ToolTip) {
-    for (std::size_t i = 0; i < rgComPortItems.size(); ++i) {
-      if (watched == rgComPortItems[i]) {
-        rgComPortItems[i]->setToolTip(
-            dorvane::DisplayText(ports_.PortNameFor(static_cast<int>(i))));
-      }
-    }
+  // Each tooltip names the device as it is when the operator asks.
+  if (event->type() == QEvent::ToolTip &&
+      std::find(rgComPortItems.begin(), rgComPortItems.end(), watched) != rgComPortItems.end()) {
+    RefreshPortChoices();
   }
   return QWidget::eventFilter(watched, event);
 }

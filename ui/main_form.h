@@ -94,6 +94,9 @@ class TMainForm : public QWidget, public dorvane::OperatorPanel {
   // Makes the outer size 425 x 368 once the window manager has shown its frame.
   void FitOuterSize();
   bool eventFilter(QObject* watched, QEvent* event) override;
+  // Each item's tooltip names its device and adapter; an item with no device behind
+  // it cannot be picked.
+  void RefreshPortChoices();
 
   dorvane::PortProvider& ports_;
   dorvane::Link link_;

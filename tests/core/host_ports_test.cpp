@@ -43,10 +43,11 @@ class FakeDeviceTree : public ::testing::Test {
   fs::path root_;
 };
 
-TEST_F(FakeDeviceTree, UsbThenAcmThenRealUartsEachInNumericOrder) {
+TEST_F(FakeDeviceTree, UsbAcmPiUartExarBluetoothThenRealUartsEachInNumericOrder) {
   for (const char* name :
-       {"ttyS10", "ttyUSB10", "ttyACM1", "ttyS0", "ttyUSB2", "ttyS1", "ttyS2", "ttyACM0", "ttyUSB0",
-        "tty0", "tty5", "console", "ttyUSB", "ttyUSBx", "ttyS3a", "ttySAC0"}) {
+       {"ttyS10",  "ttyUSB10", "ttyACM1",   "ttyS0",   "ttyUSB2", "ttyS1", "ttyS2", "ttyACM0",
+        "ttyUSB0", "rfcomm1",  "ttyXRUSB0", "ttyAMA0", "rfcomm0", "tty0",  "tty5",  "console",
+        "ttyUSB",  "ttyUSBx",  "ttyS3a",    "ttySAC0", "ttyAMAx", "rfcomm"}) {
     Node(name);
   }
   UartType("ttyS0", "4");   // a 16550A
@@ -55,13 +56,44 @@ TEST_F(FakeDeviceTree, UsbThenAcmThenRealUartsEachInNumericOrder) {
   const std::string d = dev() + "/";
   EXPECT_EQ(ListSerialDevices(dev(), sys()),
             (Names{d + "ttyUSB0", d + "ttyUSB2", d + "ttyUSB10", d + "ttyACM0", d + "ttyACM1",
-                   d + "ttyS0", d + "ttyS10"}));
+                   d + "ttyAMA0", d + "ttyXRUSB0", d + "rfcomm0", d + "rfcomm1", d + "ttyS0",
+                   d + "ttyS10"}));
 }
 
 TEST_F(FakeDeviceTree, NothingPresentGivesAnEmptyList) {
   Node("tty0");
   EXPECT_TRUE(ListSerialDevices(dev(), sys()).empty());
   EXPECT_TRUE(ListSerialDevices(dev() + "/missing", sys()).empty());
+}
+
+// sysfs leads from the tty to its USB interface, whose parent names the adapter.
+TEST_F(FakeDeviceTree, DescriptionsNameTheAdapterWhereSysfsKnowsIt) {
+  const fs::path usb = root_ / "devices" / "usb1" / "1-1";
+  fs::create_directories(usb / "1-1:1.0");
+  std::ofstream(usb / "product") << "FT232R USB UART\n";
+  std::ofstream(usb / "manufacturer") << "FTDI\n";
+  fs::create_directories(fs::path(sys()) / "ttyUSB0");
+  fs::create_directory_symlink(usb / "1-1:1.0", fs::path(sys()) / "ttyUSB0" / "device");
+  const fs::path acm = root_ / "devices" / "usb1" / "1-2";
+  fs::create_directories(acm / "1-2:1.0");
+  std::ofstream(acm / "product") << "Pico\n";
+  fs::create_directories(fs::path(sys()) / "ttyACM0");
+  fs::create_directory_symlink(acm / "1-2:1.0", fs::path(sys()) / "ttyACM0" / "device");
+  UartType("ttyS0", "4");
+
+  EXPECT_EQ(DescribeSerialDevice("/dev/ttyUSB0", sys()), "/dev/ttyUSB0: FT232R USB UART (FTDI)");
+  EXPECT_EQ(DescribeSerialDevice("/dev/ttyACM0", sys()), "/dev/ttyACM0: Pico");
+  EXPECT_EQ(DescribeSerialDevice("/dev/ttyS0", sys()), "/dev/ttyS0");
+  EXPECT_EQ(DescribeSerialDevice("/dev/ttyUSB5", sys()), "/dev/ttyUSB5");
+}
+
+TEST(HostPortProvider, ChoicesWithoutADeviceHaveNoDescriptionAndComNamesResolve) {
+  HostPortProvider ports([] { return Names{"/dev/ttyAMA0"}; });
+  EXPECT_EQ(ports.PortDescription(0), "/dev/ttyAMA0");
+  EXPECT_EQ(ports.PortDescription(1), "");
+  EXPECT_EQ(ports.Resolve("com1"), "/dev/ttyAMA0");
+  EXPECT_EQ(ports.Resolve("Com2"), "COM2");
+  EXPECT_EQ(ports.Resolve("/tmp/c64"), "/tmp/c64");
 }
 
 TEST(HostPortProvider, ChoicesNameTheDevicesPresentElseComNames) {

@@ -67,7 +67,7 @@ TEST(PeerLoad, SevenHundredBytesArriveAsThreeBlocksAndEndOfFile) {
 
   EXPECT_TRUE(result.Succeeded) << result.Describe();
   EXPECT_EQ(result.Status, stEndOfFile);
-  EXPECT_EQ(result.Describe(), "stEndOfFile");
+  EXPECT_EQ(result.Describe(), "end of file (stEndOfFile)");
   EXPECT_EQ(result.Data, file);
   EXPECT_EQ(rig.port.written, rig.server.Expected());
   ASSERT_EQ(progress.size(), 4u);
@@ -95,7 +95,7 @@ TEST(PeerLoad, RefusedRequestReportsTheServersStatus) {
   const auto result = rig.Peer().Load("hello.prg");
   EXPECT_FALSE(result.Succeeded);
   EXPECT_EQ(result.Error, PeerError::kNone);
-  EXPECT_EQ(result.Describe(), "stOpenError");
+  EXPECT_EQ(result.Describe(), "file not found (stOpenError)");
   EXPECT_EQ(rig.port.written, rig.server.Expected());  // nothing after the refusal
 }
 
@@ -278,7 +278,7 @@ TEST(PeerSave, RefusedCreateReportsOpenError) {
   rig.server.Then(kAttention, kEcho).Then(PacketBytes(ptSave, kHelloPrg), StatusBytes(stOpenError));
   const auto result = rig.Peer().Save("hello.prg", Pattern(10, 1));
   EXPECT_FALSE(result.Succeeded);
-  EXPECT_EQ(result.Describe(), "stOpenError");
+  EXPECT_EQ(result.Describe(), "file not found (stOpenError)");
   EXPECT_EQ(rig.port.written, rig.server.Expected());
 }
 
@@ -295,14 +295,14 @@ TEST(PeerCommand, SendsTheTextInPetsciiAndReportsTheStatus) {
        {0x53, 0x3A, 0x4F, 0x4C, 0x44, 0x2E, 0x50, 0x52, 0x47},
        stDeleteError,
        false,
-       "stDeleteError"},
-      {"c:games", {0x43, 0x3A, 0x47, 0x41, 0x4D, 0x45, 0x53}, stOk, true, "stOk"},
+       "cannot delete (stDeleteError)"},
+      {"c:games", {0x43, 0x3A, 0x47, 0x41, 0x4D, 0x45, 0x53}, stOk, true, "ok (stOk)"},
       {"r:New=Old",
        {0x52, 0x3A, 0xCE, 0x45, 0x57, 0x3D, 0xCF, 0x4C, 0x44},
        stRenameError,
        false,
-       "stRenameError"},
-      {"m", {0x4D}, stError, false, "stError"},
+       "cannot rename (stRenameError)"},
+      {"m", {0x4D}, stError, false, "error (stError)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
@@ -319,10 +319,47 @@ TEST(PeerCommand, SendsTheTextInPetsciiAndReportsTheStatus) {
 
 TEST(PeerCommand, UnansweredCommandTimesOut) {
   PeerRig rig;
-  rig.server.Then(kAttention, kEcho).Then(PacketBytes(ptCommand, Bytes{0x51, 0x3A, 0x58}), {});
-  const auto result = rig.Peer().Command("q:x");
+  rig.server.Then(kAttention, kEcho).Then(PacketBytes(ptCommand, Bytes{0x53, 0x3A, 0x58}), {});
+  const auto result = rig.Peer().Command("s:x");
   EXPECT_EQ(result.Error, PeerError::kTimeout);
   EXPECT_FALSE(result.Status.has_value());
+}
+
+// The server goes back to waiting without a word for these; the user hears why at
+// once instead of after the reply limit, and nothing goes on the line.
+TEST(PeerCommand, ALetterTheServerDoesNotAnswerIsNamed) {
+  for (const char* text : {"q:x", "C:games", "i:"}) {
+    SCOPED_TRACE(text);
+    PeerRig rig;
+    const auto result = rig.Peer().Command(text);
+    EXPECT_EQ(result.Error, PeerError::kBadRequest);
+    EXPECT_EQ(result.Describe(), "bad request: the server does not answer the command " +
+                                     std::string(text, 2) +
+                                     " (it knows c:, m:, r: and s:, in lower case)");
+    EXPECT_TRUE(rig.port.written.empty());
+  }
+}
+
+TEST(PeerResult, EachStatusInWordsBesideItsName) {
+  const struct {
+    std::uint8_t status;
+    std::string shown;
+  } cases[] = {
+      {stOk, "ok (stOk)"},
+      {stEndOfFile, "end of file (stEndOfFile)"},
+      {stRepeat, "send again (stRepeat)"},
+      {stOpenError, "file not found (stOpenError)"},
+      {stDeleteError, "cannot delete (stDeleteError)"},
+      {stRenameError, "cannot rename (stRenameError)"},
+      {stAbort, "aborted (stAbort)"},
+      {stError, "error (stError)"},
+      {0x86, "status 0x86"},
+  };
+  for (const auto& c : cases) {
+    peer::PeerResult result;
+    result.Status = c.status;
+    EXPECT_EQ(result.Describe(), c.shown);
+  }
 }
 
 TEST(PeerCommand, TooLongTextIsRefusedBeforeAnythingIsSent) {

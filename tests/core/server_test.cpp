@@ -178,6 +178,14 @@ TEST(ServerLifecycle, PortThatCannotBeOpenedLeavesStartUsable) {
   EXPECT_TRUE(rig.panel.port_choice_enabled);
   EXPECT_EQ(rig.panel.close_count, 0);
 
+  // Where the provider knows why, its line follows.
+  rig.panel.log.clear();
+  rig.ports.failure_cause = "No such device: COM3 (no serial devices present)";
+  rig.server.StartServing();
+  EXPECT_EQ(rig.panel.log, Lines({"Initialising port COM3", "Can't initialize port COM3",
+                                  "No such device: COM3 (no serial devices present)"}));
+  rig.ports.failure_cause.clear();
+
   rig.ports.throw_on_configure = true;
   EXPECT_THROW(rig.server.StartServing(), OsError);
   EXPECT_TRUE(rig.panel.start_enabled);

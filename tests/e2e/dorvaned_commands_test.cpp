@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "link/wire_format.h"
+#include "platform/host_ports.h"
+#include "platform/pty_pair.h"
 #include "tests/e2e/served_session.h"
 #include "tests/e2e/server_process.h"
 #include "tests/support/fakes.h"
@@ -140,6 +142,14 @@ INSTANTIATE_TEST_SUITE_P(Links, DorvanedOverLink, dorvane::e2e::EveryLink, dorva
 TEST(Dorvaned, RefusalsAtStart) {
   TempDir root;
   const std::string missing = (root.path / "no-such-tty").string();
+  const std::string not_a_tty = (root.path / "notes.txt").string();
+  std::ofstream(not_a_tty) << "hello";
+  // Which devices the host has decides the missing device's line and what com4 is.
+  const std::vector<std::string> present = dorvane::ListSerialDevices();
+  std::string present_text;
+  for (const auto& device : present) present_text += (present_text.empty() ? "" : ", ") + device;
+  present_text = present.empty() ? " (no serial devices present)"
+                                 : " (serial devices present: " + present_text + ")";
   const struct {
     std::vector<std::string> args;
     int status;
@@ -148,7 +158,13 @@ TEST(Dorvaned, RefusalsAtStart) {
   } cases[] = {
       {{"--port", missing, "--root", root.path.string()},
        1,
-       {"Initialising port " + missing, "Can't initialize port " + missing},
+       {"Initialising port " + missing, "Can't initialize port " + missing,
+        "No such device: " + missing + present_text},
+       ""},
+      {{"--port", not_a_tty, "--root", root.path.string()},
+       1,
+       {"Initialising port " + not_a_tty, "Can't initialize port " + not_a_tty,
+        "Not a serial device: " + not_a_tty},
        ""},
       {{"--port", missing, "--root", (root.path / "nothing").string()},
        1,
@@ -158,6 +174,13 @@ TEST(Dorvaned, RefusalsAtStart) {
       {{"--root", root.path.string()}, 2, {}, "--port"},
       {{"--port", missing, "--bogus"}, 2, {}, "--bogus"},
   };
+  if (present.size() < 4) {
+    // A choice with no device behind it is logged by its COM name.
+    Dorvaned server({"--port", "com4", "--root", root.path.string()});
+    EXPECT_EQ(server.AwaitExit(), std::optional<int>(1));
+    EXPECT_EQ(server.OutLines(), (Lines{"Initialising port COM4", "Can't initialize port COM4",
+                                        "No such device: COM4" + present_text}));
+  }
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args.back());
     Dorvaned server(c.args);

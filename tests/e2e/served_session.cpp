@@ -1,5 +1,6 @@
 #include "tests/e2e/served_session.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/socket.h>
@@ -71,6 +72,8 @@ ServedSession::ServedSession(LinkKind link) : link_(link) {
 ServedSession::~ServedSession() {
   peer_.reset();
   port_.reset();
+  retired_.clear();
+  unplugged_.clear();
   // A test that ended early left its server running: it gets the operator's stop,
   // and the kill after a grace.
   if (server_ && server_->Running()) server_->Stop(SIGTERM);
@@ -95,7 +98,8 @@ std::vector<std::string> ServedSession::LinkArgs() {
   switch (link_) {
     case LinkKind::kPty:
       pty_ = OpenPtyPair();
-      return {"--port", pty_.slave_path};
+      if (serve_link) fs::create_symlink(pty_.slave_path, outside_ / "cable");
+      return {"--port", PortPath()};
     case LinkKind::kTcp:
       // Port 0: the system picks a free one, and the server's log names it.
       return {"--listen", "127.0.0.1:0"};
@@ -162,6 +166,31 @@ void ServedSession::ClosePeer() {
 }
 
 std::optional<int> ServedSession::StopServer(int signal) { return server_->Stop(signal); }
+
+std::string ServedSession::PortPath() const {
+  return serve_link ? (outside_ / "cable").string() : pty_.slave_path;
+}
+
+void ServedSession::Unplug() {
+  // The peer's descriptor on the master is pointed at /dev/null, so that no copy
+  // of the master stays open and the peer still has a descriptor to use.
+  const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
+  ASSERT_GE(null, 0);
+  ASSERT_GE(dup2(null, port_->InputDescriptor()), 0);
+  close(null);
+  ClosePtyPair(pty_);
+  if (serve_link) fs::remove(outside_ / "cable");
+}
+
+void ServedSession::Replug() {
+  ASSERT_TRUE(serve_link) << "only a link path can come back as a new pair";
+  pty_ = OpenPtyPair();
+  fs::create_symlink(pty_.slave_path, outside_ / "cable");
+  retired_.push_back(std::move(peer_));
+  unplugged_.push_back(std::move(port_));
+  port_ = TermiosPort::Adopt(dup(pty_.master));
+  peer_ = std::make_unique<peer::C64Peer>(*port_, clock_, options);
+}
 
 void ServedSession::Put(const fs::path& path, const Bytes& data) {
   const fs::path where = path.is_absolute() ? path : root_ / path;

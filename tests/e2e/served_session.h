@@ -92,9 +92,20 @@ class ServedSession : public ::testing::Test {
   // its input.
   void ClosePeer();
 
+  // The cable as the server was told it: the pair's slave, or with `serve_link` a
+  // symbolic link to it, as socat's link= makes one.
+  std::string PortPath() const;
+  // The cable is pulled: the far end closes and, for a link, the link goes. Safe to
+  // call from inside a transfer (a progress callback): the peer's port then reads
+  // nothing and writes into the void until the peer gives up.
+  void Unplug();
+  // A new pair appears behind the same link; a new peer plays the C64 on it.
+  void Replug();
+
   peer::PeerOptions options;
   // More arguments for the server ("--ip232"), set before StartServer.
   std::vector<std::string> server_args;
+  bool serve_link = false;  // set before StartServer
 
  private:
   // The server's arguments and the peer's port for the link.
@@ -111,6 +122,8 @@ class ServedSession : public ::testing::Test {
   std::unique_ptr<ServerProcess> server_;
   std::unique_ptr<SerialPort> port_;
   std::unique_ptr<peer::C64Peer> peer_;
+  std::vector<std::unique_ptr<SerialPort>> unplugged_;  // ports of peers replaced since
+  std::vector<std::unique_ptr<peer::C64Peer>> retired_;
 };
 
 // A ServedSession over the link its parameter names.

@@ -71,6 +71,13 @@ std::size_t ScriptedPort::Pending() const { return script_.size(); }
 
 std::string FakePortProvider::PortNameFor(int choice) { return "COM" + std::to_string(choice + 1); }
 
+std::string FakePortProvider::PortDescription(int choice) {
+  if (choice >= 0 && static_cast<std::size_t>(choice) < descriptions.size()) {
+    return descriptions[static_cast<std::size_t>(choice)];
+  }
+  return PortNameFor(choice);
+}
+
 std::unique_ptr<SerialPort> FakePortProvider::Open(const std::string& name) {
   opened.push_back(name);
   if (throw_on_configure) throw OsError(25);  // ENOTTY

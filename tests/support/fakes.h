@@ -80,10 +80,15 @@ class FakePortProvider : public PortProvider {
  public:
   std::string PortNameFor(int choice) override;
   std::unique_ptr<SerialPort> Open(const std::string& name) override;
+  std::string OpenFailureCause() const override { return failure_cause; }
+  std::string PortDescription(int choice) override;
 
   std::unique_ptr<SerialPort> port;  // nullptr: the open fails
   std::vector<std::string> opened;   // names asked for
   bool throw_on_configure = false;   // opened, then configuring fails
+  std::string failure_cause;         // told after a failed open
+  // What each choice's item tells; a choice past the end gives its COM name.
+  std::vector<std::string> descriptions;
 };
 
 // Records everything the server shows, and lets tests play the operator.

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QHelpEvent>
 #include <QMessageBox>
 #include <QScrollBar>
 #include <QTimer>
@@ -193,7 +194,8 @@ TEST_F(MainFormTest, PortItemsFillTwoColumnsColumnByColumn) {
   for (int i = 0; i < 4; ++i) {
     const QRadioButton* item = items[static_cast<std::size_t>(i)];
     EXPECT_EQ(item->text(), QString("Com%1").arg(i + 1));
-    EXPECT_EQ(item->toolTip(), QString("COM%1").arg(i + 1));  // the provider's name
+    EXPECT_EQ(item->toolTip(), QString("COM%1").arg(i + 1));  // the provider's description
+    EXPECT_TRUE(item->isEnabled());
     EXPECT_EQ(item->width(), column_width);
     EXPECT_EQ(item->x(), 8 + (i / 2) * column_width);
     EXPECT_EQ(item->font().pixelSize(), 11);
@@ -273,12 +275,32 @@ TEST_F(MainFormTest, QuitOrTheCloseBoxBeforeStartEndsTheProgram) {
   }
 }
 
+TEST_F(MainFormTest, ItemsNameTheirAdapterAndThoseWithoutADeviceCannotBePicked) {
+  ports.descriptions = {"/dev/ttyUSB0: FT232R USB UART (FTDI)", "/dev/ttyAMA0", "", ""};
+  QHelpEvent hover(QEvent::ToolTip, QPoint(1, 1), QPoint(1, 1));
+  QApplication::sendEvent(form->rgComPortItems[0], &hover);
+  const QString tips[] = {"/dev/ttyUSB0: FT232R USB UART (FTDI)", "/dev/ttyAMA0", "No device",
+                          "No device"};
+  for (std::size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(form->rgComPortItems[i]->toolTip(), tips[i]) << i;
+    EXPECT_EQ(form->rgComPortItems[i]->isEnabled(), i < 2) << i;
+  }
+  // The adapter on Com2 is pulled out and another comes in as Com3.
+  ports.descriptions = {"/dev/ttyUSB0: FT232R USB UART (FTDI)", "", "/dev/ttyACM0", ""};
+  QApplication::sendEvent(form->rgComPortItems[2], &hover);
+  EXPECT_FALSE(form->rgComPortItems[1]->isEnabled());
+  EXPECT_TRUE(form->rgComPortItems[2]->isEnabled());
+  EXPECT_EQ(form->rgComPortItems[2]->toolTip(), "/dev/ttyACM0");
+}
+
 TEST_F(MainFormTest, PortThatCannotOpenLeavesStartUsableAndAnotherPortServes) {
+  ports.failure_cause = "No such device: COM1 (no serial devices present)";
   form->btnStart1->click();  // no port to hand out: the open fails
   auto lines = LogLines(*form);
-  ASSERT_GE(lines.size(), 2u);
-  EXPECT_EQ(lines[lines.size() - 2], "Initialising port COM1");
-  EXPECT_EQ(lines.back(), "Can't initialize port COM1");
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[lines.size() - 3], "Initialising port COM1");
+  EXPECT_EQ(lines[lines.size() - 2], "Can't initialize port COM1");
+  EXPECT_EQ(lines.back(), "No such device: COM1 (no serial devices present)");
   EXPECT_TRUE(form->btnStart1->isEnabled());
   EXPECT_TRUE(form->rgComPort->isEnabled());
   EXPECT_EQ(form->State(), FormState::Idle);

@@ -229,6 +229,15 @@ PeerResult C64Peer::Save(std::string_view name, std::span<const std::uint8_t> da
 
 PeerResult C64Peer::Command(std::string_view text) {
   PeerResult result;
+  // A letter with a colon that names no command is never answered: the server goes
+  // back to waiting without a word, and the peer would only see a time-out.
+  constexpr std::string_view kLetters = "csmr";
+  if (text.size() >= 2 && text[1] == ':' && kLetters.find(text[0]) == std::string_view::npos) {
+    Fail(result, PeerError::kBadRequest,
+         "the server does not answer the command " + std::string(text.substr(0, 2)) +
+             " (it knows c:, m:, r: and s:, in lower case)");
+    return result;
+  }
   if (!BeginRequest(ptCommand, text, result)) return result;
   const Rx rx = Receive();
   const Packet& packet = link_.ReceivedPacket;

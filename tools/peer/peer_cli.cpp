@@ -32,8 +32,9 @@ const char* const CliUsage =
     "  --version       show the version\n"
     "\n"
     "Names and commands are sent in PETSCII as the C64 types them. The server's\n"
-    "answer is reported by name; the exit status is 0 on success, 1 when the server\n"
-    "answered with an error or the exchange failed, 2 for a wrong command line.\n";
+    "answer is reported in words and by name (\"file not found (stOpenError)\"); the\n"
+    "exit status is 0 on success, 1 when the server answered with an error or the\n"
+    "exchange failed, 2 for a wrong command line.\n";
 
 namespace {
 

@@ -2,10 +2,10 @@
 
 #include "link/os_error.h"
 #include "platform/host_port_text.h"
+#include "platform/host_ports.h"
 #include "platform/ip232_port.h"
 #include "platform/socket_address.h"
 #include "platform/tcp_client_port.h"
-#include "platform/termios_port.h"
 
 namespace dorvane::peer {
 
@@ -25,14 +25,16 @@ std::unique_ptr<SerialPort> OpenPeerPort(const std::string& name, bool ip232, st
       return nullptr;
     }
   } else {
+    // The server's own way in: the same lock file, and the same causes when it fails.
+    HostPortProvider ports;
     try {
-      port = TermiosPort::Open(name);
+      port = ports.Open(name);
     } catch (const OsError& e) {
       error = "cannot configure " + name + ": " + e.what();
       return nullptr;
     }
     if (!port) {
-      error = "cannot open " + name + " (missing, no access, or in use)";
+      error = "cannot open " + name + ": " + ports.OpenFailureCause();
       return nullptr;
     }
   }

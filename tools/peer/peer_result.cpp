@@ -28,6 +28,28 @@ const char* PeerErrorText(PeerError error) {
   return "unknown error";
 }
 
+const char* StatusWords(std::uint8_t code) {
+  switch (code) {
+    case stOk:
+      return "ok";
+    case stEndOfFile:
+      return "end of file";
+    case stRepeat:
+      return "send again";
+    case stOpenError:
+      return "file not found";
+    case stDeleteError:
+      return "cannot delete";
+    case stRenameError:
+      return "cannot rename";
+    case stAbort:
+      return "aborted";
+    case stError:
+      return "error";
+  }
+  return "unknown status";
+}
+
 std::string PeerResult::Describe() const {
   if (Error != PeerError::kNone) {
     std::string text = PeerErrorText(Error);
@@ -35,7 +57,8 @@ std::string PeerResult::Describe() const {
     return text;
   }
   if (!Status) return "no status";
-  if (const char* name = StatusName(*Status)) return name;
+  if (const char* name = StatusName(*Status))
+    return std::string(StatusWords(*Status)) + " (" + name + ")";
   char unknown[32];
   std::snprintf(unknown, sizeof unknown, "status 0x%02X", *Status);
   return unknown;

@@ -23,6 +23,9 @@ enum class PeerError {
 // "no echo", "timeout", ...; "" for kNone.
 const char* PeerErrorText(PeerError error);
 
+// A status in the user's words: "file not found" for stOpenError, "ok" for stOk.
+const char* StatusWords(std::uint8_t code);
+
 struct PeerResult {
   // The status that ended the server's side of the exchange, when one came.
   std::optional<std::uint8_t> Status;
@@ -31,8 +34,8 @@ struct PeerResult {
   // The request did what was asked: no local error and a status that means success.
   bool Succeeded = false;
 
-  // The status by name ("stOpenError"), or the local error with its detail
-  // ("no echo: no answer within 3000 ms").
+  // The status in words with its name ("file not found (stOpenError)"), or the local
+  // error with its detail ("no echo: no answer within 3000 ms").
   std::string Describe() const;
 };
 

@@ -1,0 +1,103 @@
+// The cable is pulled while dorvaned serves (the far end of its pseudo-terminal
+// closes and the link path goes) and a new one appears at the same path: the
+// server says so both times, gives up what was under way as an abort does, and
+// serves the new cable from the start.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+
+#include "platform/port_lock.h"
+#include "tests/e2e/served_session.h"
+
+namespace dorvane::e2e {
+namespace {
+
+enum class When { kIdle, kLoad, kSave };
+
+class PortLostTest : public ServedSession, public ::testing::WithParamInterface<When> {};
+
+TEST_P(PortLostTest, LostThenBackAndServingAgainWithTheOldFileIntact) {
+  const Bytes old_bytes = RandomBytes(4000, 90);
+  Put("game.prg", old_bytes);
+  serve_link = true;
+  options.ReplyTimeoutMs = 500;
+  int blocks = 0;
+  options.Progress = [&](std::uint64_t, std::optional<std::uint64_t>) {
+    if (++blocks == 4) Unplug();
+  };
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  const std::string port = PortPath();
+  // Where the host lets us lock, the server holds its lock file until it ends.
+  const bool locking = access(DefaultLockDirectory, W_OK) == 0;
+  const std::filesystem::path lock =
+      std::filesystem::path(DefaultLockDirectory) / LockFileName(port);
+  EXPECT_TRUE(!locking || std::filesystem::exists(lock));
+
+  switch (GetParam()) {
+    case When::kIdle:
+      Unplug();
+      break;
+    case When::kLoad:
+      EXPECT_FALSE(Peer().Load("game.prg").Succeeded);
+      break;
+    case When::kSave:
+      EXPECT_FALSE(Peer().Save("game.prg", RandomBytes(40 * 255, 91)).Succeeded);
+      break;
+  }
+  ASSERT_TRUE(Server().AwaitLine("Port lost: " + port + ": hung up")) << Server().ErrText();
+  // The lock went with the lost device: its name may be the next pair's.
+  EXPECT_TRUE(!locking || !std::filesystem::exists(lock));
+  options.Progress = nullptr;  // the new cable is left alone
+  Replug();
+  ASSERT_TRUE(Server().AwaitLine("Port back: " + port));
+  // The device that came back is locked.
+  const std::filesystem::path new_lock =
+      std::filesystem::path(DefaultLockDirectory) / LockFileName(port);
+  EXPECT_TRUE(!locking || std::filesystem::exists(new_lock));
+
+  EXPECT_EQ(Contents("game.prg"), old_bytes);
+  EXPECT_TRUE(PendingSaves().empty());
+  const auto lines = Server().OutLines();
+  const auto lost = std::find(lines.begin(), lines.end(), "Port lost: " + port + ": hung up");
+  ASSERT_NE(lost, lines.end());
+  ASSERT_NE(lost + 1, lines.end());
+  // Whatever was under way ended there: the server waits for a request at once.
+  EXPECT_EQ(*(lost + 1), "Waiting for command from C64...");
+
+  const peer::LoadResult load = Peer().Load("game.prg");
+  EXPECT_TRUE(load.Succeeded) << load.Describe();
+  EXPECT_EQ(load.Data, old_bytes);
+  EXPECT_EQ(StopServer(), 0);
+  EXPECT_TRUE(!locking || !std::filesystem::exists(new_lock)) << "the lock outlived the server";
+}
+
+// A stop signal while the server waits for the device to come back ends it as
+// cleanly as at any other time.
+TEST_F(ServedSession, AStopWhileThePortIsAwayEndsCleanly) {
+  serve_link = true;
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  Unplug();
+  ASSERT_TRUE(Server().AwaitLine("Port lost: " + PortPath() + ": hung up"));
+  EXPECT_EQ(StopServer(SIGINT), 0);
+  EXPECT_EQ(Server().OutLines().back(), " terminated!");
+}
+
+INSTANTIATE_TEST_SUITE_P(Cable, PortLostTest,
+                         ::testing::Values(When::kIdle, When::kLoad, When::kSave),
+                         [](const ::testing::TestParamInfo<When>& info) {
+                           switch (info.param) {
+                             case When::kIdle:
+                               return std::string("WhileIdle");
+                             case When::kLoad:
+                               return std::string("DuringALoad");
+                             case When::kSave:
+                               return std::string("DuringASave");
+                           }
+                           return std::string();
+                         });
+
+}  // namespace
+}  // namespace dorvane::e2e
