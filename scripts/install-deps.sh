@@ -9,8 +9,9 @@ if [ "$what" = lint ]; then
   packages=(clang-format)
 fi
 if [ "$what" = test ]; then
-  # GoogleTest for the tests; clang and its runtimes for the sanitizer build and the fuzzer.
-  packages+=(libgtest-dev libgmock-dev clang libclang-rt-14-dev)
+  # GoogleTest for the tests; clang and its runtimes for the sanitizer build and the fuzzer;
+  # cbmconvert makes the P00 files the tests read.
+  packages+=(libgtest-dev libgmock-dev clang libclang-rt-14-dev cbmconvert)
 fi
 
 missing=()
