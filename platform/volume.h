@@ -13,6 +13,8 @@
 #include <memory>
 #include <string>
 
+#include "formats/cbm_file_type.h"
+
 namespace dorvane {
 
 // Entry attributes, with the bit values the listing and the searches test.
@@ -31,6 +33,9 @@ struct DirEntry {
   // Where the volume finds this very entry again (the directory the search ran in
   // plus the name). Opaque to the service; hand it back to OpenRead or Delete.
   std::string Locator;
+  // The type a file lists with; a plain host file is a program. Directories list
+  // as directories whatever this says.
+  CbmFileType Type = CbmFileType::Prg;
 };
 
 // One directory search. Yields "." and ".." first where they exist (never at the

@@ -80,7 +80,8 @@ std::uint64_t Listing::AppendEntryLine(const DirEntry& entry) {
   text.PadMeasuredTo(24);
   // A count the line number cannot hold is marked, in the last place before the type.
   if (blocks > 0xFFFF) text.ReplaceLast('!');
-  text.Append((entry.Attributes & faDirectory) != 0 ? "DIR" : "PRG");
+  text.Append((entry.Attributes & faDirectory) != 0 ? std::string("DIR")
+                                                    : std::string(CbmFileTypeName(entry.Type)));
   if ((entry.Attributes & faReadOnly) != 0) text.Append('<');
   text.PadTo(EntryTextLength);
 

@@ -86,6 +86,11 @@ TEST(Listing, EntryLinesLineUpQuotesTypesAndMarks) {
        Text(3, "\"DIR\"", 14, "", "DIR<", 1)},
       {{"ab-1\xe9.z", "", 1, 0, ""}, 1, Text(3, "\"AB-1\xe9.Z\"", 10, "", "PRG", 2)},
       {{"seventeen_chars_x", "", 1, 0, ""}, 1, Text(3, "\"\"", 17, "", "PRG", 2)},
+      // Files that carry a C64 type list with it; directories stay directories.
+      {{"notes", "", 254, 0, "", CbmFileType::Seq}, 1, Text(3, "\"NOTES\"", 12, "", "SEQ", 2)},
+      {{"x", "", 255, 0, "", CbmFileType::Usr}, 2, Text(3, "\"X\"", 16, "", "USR", 2)},
+      {{"db", "", 0, faReadOnly, "", CbmFileType::Rel}, 0, Text(3, "\"DB\"", 15, "", "REL<", 1)},
+      {{"d", "", 0, faDirectory, "", CbmFileType::Seq}, 0, Text(3, "\"D\"", 16, "", "DIR", 2)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.entry.Name);
