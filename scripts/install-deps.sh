@@ -10,8 +10,8 @@ if [ "$what" = lint ]; then
 fi
 if [ "$what" = test ]; then
   # GoogleTest for the tests; clang and its runtimes for the sanitizer build and the fuzzer;
-  # cbmconvert makes the P00 files the tests read.
-  packages+=(libgtest-dev libgmock-dev clang libclang-rt-14-dev cbmconvert)
+  # cbmconvert makes the P00 files the tests read; cc1541 prints names in Unicode.
+  packages+=(libgtest-dev libgmock-dev clang libclang-rt-14-dev cbmconvert cc1541)
 fi
 
 missing=()

@@ -1,9 +1,16 @@
 #include "formats/petscii_names.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace dorvane {
 namespace {
@@ -123,6 +130,87 @@ TEST(PetsciiNames, LetterCaseFoldsAsTheServerReceivesNames) {
   EXPECT_EQ(FoldPetsciiLetters("AZ@[az\xC1\xDA\xC0\xDB\x61"),
             "az@[azaz\xC0\xDB"
             "a");
+}
+
+// Debian's cc1541 prints the names of a disk image in Unicode ("-U 1", the upper-case
+// set): a disk whose names are single graphics characters shows its mapping, which
+// ours must follow wherever it gives every byte a character of its own.
+class Cc1541Yardstick : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (std::system("command -v cc1541 >/dev/null 2>&1") != 0) {
+      GTEST_SKIP() << "cc1541 is not installed";
+    }
+    std::string tmpl = (std::filesystem::temp_directory_path() / "dorvane-cc1541-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
+    dir_ = tmpl;
+  }
+  void TearDown() override {
+    if (!dir_.empty()) std::filesystem::remove_all(dir_);
+  }
+
+  // The names cc1541 prints for a disk with one file per byte, named by that byte.
+  std::vector<std::string> PrintedNames(const std::vector<int>& bytes) {
+    std::ofstream(dir_ / "f") << "x";
+    std::string command = "cd '" + dir_.string() + "' && cc1541 -q";
+    char escape[8];
+    for (int b : bytes) {
+      std::snprintf(escape, sizeof escape, "#%02x", b);
+      command += std::string(" -N -f '") + escape + "' -w f";
+    }
+    command += " names.d64 >/dev/null 2>&1 && cc1541 -U 1 names.d64 > names.txt";
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+
+    std::vector<std::string> names;
+    std::ifstream in(dir_ / "names.txt");
+    std::string line;
+    while (std::getline(in, line)) {
+      // Entry lines: blocks, spaces, the quoted name, the type. The title line has
+      // its name in reverse and is passed over.
+      const std::size_t open = line.find('"');
+      if (open == std::string::npos || line.find('\x1b') != std::string::npos) continue;
+      const std::size_t close = line.find('"', open + 1);
+      if (close == std::string::npos) continue;
+      names.push_back(line.substr(open + 1, close - open - 1));
+    }
+    return names;
+  }
+
+  std::filesystem::path dir_;
+};
+
+TEST_F(Cc1541Yardstick, GraphicsCharactersAsItPrintsThem) {
+  // Where cc1541 gives one character to two bytes, or a character the C64's glyph
+  // does not show, ours is the shape of the glyph and the bytes stay apart.
+  const std::map<int, std::string> ours_differ = {
+      {0x27, "'"},           // cc1541: U+2019; host names keep their ASCII apostrophe
+      {0xA5, "\u258F"},      // cc1541: U+258E, which it also gives 0xB4
+      {0xA7, "\u2595"},      // cc1541: U+1FB75, which it also gives 0xAA and 0xD9
+      {0xAA, "\U0001FB87"},  // cc1541: U+1FB75
+      {0xAF, "\u2582"},      // cc1541: U+2581, which it also gives 0xA4
+      {0xB6, "\U0001FB88"},  // cc1541: U+2590, a half block; 0xF6 it prints as ours
+      {0xB7, "\U0001FB82"},  // cc1541: U+2594, which it also gives 0xA3; 0xF7 as ours
+      {0xB8, "\U0001FB83"},  // cc1541: U+2580, a half block; 0xF8 as ours
+      {0xC3, "\U0001FB78"},  // cc1541: U+2500, which it also gives 0xC0; 0x63 as ours
+  };
+  std::vector<int> bytes;
+  for (int b = 0x20; b <= 0x5F; ++b) {
+    if (b != '"') bytes.push_back(b);
+  }
+  for (int b = 0xA1; b <= 0xDF; ++b) bytes.push_back(b);
+  const std::vector<std::string> printed = PrintedNames(bytes);
+  ASSERT_EQ(printed.size(), bytes.size());
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const int b = bytes[i];
+    const std::string ours = PetsciiToHostName(Byte(b));
+    const auto differ = ours_differ.find(b);
+    if (differ == ours_differ.end()) {
+      EXPECT_EQ(ours, printed[i]) << std::hex << b;
+    } else {
+      EXPECT_EQ(ours, differ->second) << std::hex << b;
+      EXPECT_NE(ours, printed[i]) << std::hex << b << " now agrees: drop it from the list";
+    }
+  }
 }
 
 }  // namespace
