@@ -6,6 +6,7 @@
 // ordinary name character, so it is never produced from "/" nor read as one.
 #include <string>
 
+#include "formats/petscii_names.h"
 #include "service/received_name.h"
 #include "service/server.h"
 
@@ -43,7 +44,7 @@ void Server::CommandChangeDir(std::string argument) {
     link_.SendStatus(stOk);
     return;
   }
-  panel_.LogLine(ShortText("Error changing dir to: " + path));
+  panel_.LogLine(ShortText("Error changing dir to: " + PetsciiToHostName(path)));
   link_.SendStatus(stError);
 }
 
@@ -102,7 +103,8 @@ void Server::CommandRename(std::string argument) {
   const std::string old_name = argument.substr(equals + 1);
 
   // Logged before the attempt, so the log has it whether the rename works or not.
-  panel_.LogLine(ShortText("Renaming file " + old_name + " to " + new_name));
+  panel_.LogLine(ShortText("Renaming file " + PetsciiToHostName(old_name) + " to " +
+                           PetsciiToHostName(new_name)));
   const bool usable = !new_name.empty() && !old_name.empty() && !HoldsNul(argument);
   if (usable && volume_.Rename(old_name, new_name)) {
     link_.SendStatus(stOk);

@@ -16,7 +16,8 @@ std::string ConvertReceivedName(const Packet& packet);
 // it and so act on another entry than the C64 meant: it never reaches the volume.
 bool HoldsNul(const std::string& name);
 
-// A log line or other short text: at most 255 characters.
+// A log line or other short text: at most 255 bytes, and when it is UTF-8, cut
+// between characters so that it stays UTF-8.
 std::string ShortText(std::string text);
 
 }  // namespace dorvane
