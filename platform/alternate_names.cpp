@@ -51,21 +51,35 @@ std::string AlternateNamePrefix(std::string_view name) {
 std::string FormatAlternateName(std::string_view name, unsigned ordinal) {
   std::string_view stem, extension;
   SplitStem(name, stem, extension);
-  std::string out = MapChars(stem.substr(0, StemChars)) + "~" + std::to_string(ordinal);
-  if (!extension.empty()) out += "." + MapChars(extension.substr(0, ExtensionChars));
+  // Built by appending: GCC 12 at -O3 warns (-Wrestrict) about the temporaries
+  // that chained operator+ makes here.
+  std::string out = MapChars(stem.substr(0, StemChars));
+  out.push_back('~');
+  out.append(std::to_string(ordinal));
+  if (!extension.empty()) {
+    out.push_back('.');
+    out.append(MapChars(extension.substr(0, ExtensionChars)));
+  }
   return out;
 }
 
 std::vector<std::string> AlternateNamesFor(const std::vector<std::string>& names) {
-  std::vector<std::size_t> long_ones;
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    if (NeedsAlternateName(names[i])) long_ones.push_back(i);
-  }
-  std::sort(long_ones.begin(), long_ones.end(),
+  std::vector<std::size_t> order(names.size());
+  for (std::size_t i = 0; i < names.size(); ++i) order[i] = i;
+  std::sort(order.begin(), order.end(),
             [&](std::size_t a, std::size_t b) { return NameOrderLess(names[a], names[b]); });
 
-  // An alternate that equals a real name in any case would list the long entry
-  // under a name every lookup resolves to the other one: that ordinal is passed over.
+  // A long name needs an alternate, and so does every name after the first of a
+  // group that differs only in case: all of them would list as one name.
+  std::vector<std::size_t> needing;
+  for (std::size_t k = 0; k < order.size(); ++k) {
+    const std::string& name = names[order[k]];
+    const bool collides = k > 0 && EqualsFolded(names[order[k - 1]], name);
+    if (NeedsAlternateName(name) || collides) needing.push_back(order[k]);
+  }
+
+  // An alternate that equals a real name in any case would list the entry under a
+  // name every lookup resolves to the other one: that ordinal is passed over.
   struct FoldedLess {
     bool operator()(std::string_view a, std::string_view b) const {
       return CompareFolded(a, b) < 0;
@@ -75,7 +89,7 @@ std::vector<std::string> AlternateNamesFor(const std::vector<std::string>& names
 
   std::vector<std::string> result(names.size());
   std::map<std::string, unsigned> taken;
-  for (std::size_t i : long_ones) {
+  for (std::size_t i : needing) {
     unsigned& ordinal = taken[AlternateNamePrefix(names[i])];
     do {
       result[i] = FormatAlternateName(names[i], ++ordinal);

@@ -24,9 +24,11 @@ std::string AlternateNamePrefix(std::string_view name);
 std::string FormatAlternateName(std::string_view name, unsigned ordinal);
 
 // The alternate names of all entries of one directory: for each name in `names`
-// (any order), its alternate name, or an empty string for a name of 16 characters
-// or fewer. The ordinals count in case-insensitive name order, so they do not
-// depend on the order in which the host reads the directory; an ordinal whose
+// (any order), its alternate name, or an empty string for a name that lists as
+// itself. A name longer than 16 characters gets one, and so does each name that
+// differs only in case from one before it in listing order ("Game.prg" after
+// "game.prg" lists as GAME~1.PRG). The ordinals count in listing order, so they do
+// not depend on the order in which the host reads the directory; an ordinal whose
 // name equals a real name of the directory in any case is skipped.
 std::vector<std::string> AlternateNamesFor(const std::vector<std::string>& names);
 

@@ -32,13 +32,16 @@ inline bool EqualsFolded(std::string_view a, std::string_view b) {
   return a.size() == b.size() && CompareFolded(a, b) == 0;
 }
 
-// The order in which a directory is listed: by name without regard to case, and
-// names that differ only in case by their bytes, so the order never depends on
-// the order in which the host happens to return them.
+// The order in which a directory is listed: by name without regard to case, so the
+// order never depends on the order in which the host happens to return them. Of
+// names that differ only in case, a lower-case letter goes before its capital: the
+// C64 sends every letter in lower case, so the one spelling it can type exactly
+// ("game.prg" beside "Game.prg") comes first and keeps its name in the listing.
 inline bool NameOrderLess(std::string_view a, std::string_view b) {
   const int folded = CompareFolded(a, b);
   if (folded != 0) return folded < 0;
-  return a < b;
+  // Equal when folded: the first byte that differs is one letter in two cases.
+  return a > b;
 }
 
 }  // namespace dorvane

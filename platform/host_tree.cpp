@@ -1,52 +1,175 @@
 #include "platform/host_tree.h"
 
-#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 
+#include "link/os_error.h"
 #include "platform/alternate_names.h"
 #include "platform/ascii_case.h"
-#include "platform/posix_files.h"
+#include "platform/beneath.h"
+#include "platform/sys_calls.h"
 
 namespace dorvane {
+namespace {
 
-HostTree::HostTree(std::string root) : root_(std::move(root)) {}
+// Deeper than any real tree: the walk up from a directory gives up there.
+constexpr int MaxDepth = 4096;
 
-bool HostTree::IsInside(const std::string& path) const {
-  if (root_ == "/") return !path.empty() && path.front() == '/';
-  if (path.compare(0, root_.size(), root_) != 0) return false;
-  return path.size() == root_.size() || path[root_.size()] == '/';
+bool IsPlainName(std::string_view name) {
+  return !name.empty() && name != "." && name != ".." &&
+         name.find_first_of(std::string_view("/\0", 2)) == std::string_view::npos;
 }
 
-bool HostTree::Confine(const std::string& path, std::string& canonical, int& error) const {
-  if (path.find('\0') != std::string::npos) {
-    error = EINVAL;
-    return false;
+// Any component of a path from the root that is hidden.
+bool LeadsThroughHidden(std::string_view rel) {
+  std::size_t pos = 0;
+  while (pos < rel.size()) {
+    std::size_t end = rel.find('/', pos);
+    if (end == std::string_view::npos) end = rel.size();
+    if (IsHiddenName(rel.substr(pos, end - pos))) return true;
+    pos = end + 1;
   }
+  return false;
+}
+
+std::string ParentRel(const std::string& rel) {
+  const std::size_t slash = rel.rfind('/');
+  return slash == std::string::npos ? std::string() : rel.substr(0, slash);
+}
+
+}  // namespace
+
+HostTree::HostTree(const std::string& root) {
   char buffer[PATH_MAX];
-  if (realpath(path.c_str(), buffer) == nullptr) {
-    error = errno;
+  if (realpath(root.c_str(), buffer) == nullptr) throw OsError(errno);
+  root_ = buffer;
+  root_fd_.Reset(open(root_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (!root_fd_.Valid()) throw OsError(errno);
+  // Looking up "." in it needs the right to search it, as every request will.
+  struct stat st;
+  if (fstatat(root_fd_.Get(), ".", &st, 0) != 0) throw OsError(errno);
+  root_dev_ = st.st_dev;
+  root_ino_ = st.st_ino;
+}
+
+HeldDir HostTree::OpenRoot() const {
+  HeldDir dir;
+  dir.fd.Reset(fcntl(root_fd_.Get(), F_DUPFD_CLOEXEC, 0));
+  dir.dev = root_dev_;
+  dir.ino = root_ino_;
+  return dir;
+}
+
+std::string HostTree::Display(const HeldDir& dir) const {
+  if (dir.rel.empty()) return root_;
+  return root_ == "/" ? "/" + dir.rel : root_ + "/" + dir.rel;
+}
+
+bool HostTree::KernelRel(int fd, std::string& rel) const {
+  char link[64];
+  std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  char buffer[PATH_MAX];
+  ++sys::CallCount();
+  const ssize_t n = readlink(link, buffer, sizeof buffer);
+  if (n <= 0 || static_cast<std::size_t>(n) >= sizeof buffer) return false;
+  const std::string_view path(buffer, static_cast<std::size_t>(n));
+  constexpr std::string_view Deleted = " (deleted)";
+  if (path.size() >= Deleted.size() && path.substr(path.size() - Deleted.size()) == Deleted) {
     return false;
   }
-  canonical = buffer;
-  if (!IsInside(canonical)) {
-    error = EACCES;
-    return false;
+  if (path == root_) {
+    rel.clear();
+    return true;
   }
+  const std::string prefix = root_ == "/" ? root_ : root_ + "/";
+  if (path.compare(0, prefix.size(), prefix) != 0) return false;
+  rel = path.substr(prefix.size());
   return true;
 }
 
-bool HostTree::ResolveDirectory(std::string_view path, const std::string& current, std::string& dir,
-                                int& error) const {
+bool HostTree::Hold(UniqueFd fd, std::string rel, HeldDir& out, int& error) const {
+  struct stat st;
+  // A lookup of "." needs the right to search the directory, as entering it does.
+  if (sys::StatAt(fd.Get(), ".", &st, 0) != 0) {
+    error = errno;
+    return false;
+  }
+  if (!KernelRel(fd.Get(), out.rel)) out.rel = std::move(rel);
+  out.fd = std::move(fd);
+  out.dev = st.st_dev;
+  out.ino = st.st_ino;
+  return true;
+}
+
+bool HostTree::OpenRel(std::string_view rel, HeldDir& out, int& error) const {
+  UniqueFd fd(OpenBeneath(root_fd_.Get(), rel, O_PATH | O_DIRECTORY));
+  if (!fd.Valid()) {
+    error = errno == EXDEV ? EACCES : errno;
+    return false;
+  }
+  return Hold(std::move(fd), std::string(rel), out, error);
+}
+
+int HostTree::OpenEntry(const HeldDir& dir, const std::string& real, int flags) const {
+  const int fd = sys::OpenAt(dir.fd.Get(), real.c_str(), flags | O_NOFOLLOW | O_CLOEXEC);
+  if (fd >= 0) {
+    struct stat st;
+    // O_PATH with O_NOFOLLOW opens a link itself rather than refusing it.
+    if ((flags & O_PATH) == 0 || (sys::Stat(fd, &st) == 0 && !S_ISLNK(st.st_mode))) return fd;
+    close(fd);
+  } else if (errno != ELOOP && errno != ENOTDIR) {
+    return -1;
+  }
+  // A link (or what looked like one): the kernel follows it from the root, beneath it.
+  const int linked = OpenBeneath(root_fd_.Get(), JoinRel(dir.rel, real), flags);
+  if (linked >= 0 || errno != EXDEV) return linked;
+  // The kernel takes every absolute link for one leading out; one that names a
+  // place inside the root by its full path is followed from the root instead.
+  char target[PATH_MAX];
+  const ssize_t n = sys::ReadLinkAt(dir.fd.Get(), real.c_str(), target, sizeof target);
+  const std::string prefix = root_ == "/" ? root_ : root_ + "/";
+  if (n <= 0 || static_cast<std::size_t>(n) >= sizeof target) {
+    errno = EXDEV;
+    return -1;
+  }
+  const std::string_view text(target, static_cast<std::size_t>(n));
+  if (text == root_) return OpenBeneath(root_fd_.Get(), "", flags);
+  if (text.compare(0, prefix.size(), prefix) == 0) {
+    return OpenBeneath(root_fd_.Get(), text.substr(prefix.size()), flags);
+  }
+  errno = EXDEV;
+  return -1;
+}
+
+int HostTree::OpenPath(std::string_view rel, int flags) const {
+  return OpenBeneath(root_fd_.Get(), rel, flags);
+}
+
+bool HostTree::ResolveDirectory(std::string_view path, const HeldDir& current, HeldDir& out,
+                                int& error) {
   if (path.find('\0') != std::string_view::npos) {
     error = EINVAL;
     return false;
   }
-  std::string at = (!path.empty() && path.front() == '/') ? root_ : current;
+  HeldDir at;
+  if ((!path.empty() && path.front() == '/') || !current.fd.Valid()) {
+    at = OpenRoot();
+  } else {
+    at.fd.Reset(fcntl(current.fd.Get(), F_DUPFD_CLOEXEC, 0));
+    at.rel = current.rel;
+    at.dev = current.dev;
+    at.ino = current.ino;
+  }
+  if (!at.fd.Valid()) {
+    error = errno;
+    return false;
+  }
   std::size_t pos = 0;
   while (pos <= path.size()) {
     std::size_t end = path.find('/', pos);
@@ -54,107 +177,109 @@ bool HostTree::ResolveDirectory(std::string_view path, const std::string& curren
     const std::string_view part = path.substr(pos, end - pos);
     pos = end + 1;
     if (part.empty() || part == ".") continue;
+    HeldDir next;
     if (part == "..") {
-      // `at` is canonical, so its parent is its text up to the last "/".
-      if (at != root_) {
-        const std::size_t slash = at.rfind('/');
-        at = slash == 0 ? std::string("/") : at.substr(0, slash);
-      }
+      if (IsRoot(at)) continue;
+      // Up by the path from the root, resolved beneath it: the parent of a directory
+      // that was moved out of the tree is not ours to enter.
+      if (!OpenRel(ParentRel(at.rel), next, error)) return false;
+      at = std::move(next);
       continue;
     }
     std::string real;
-    if (!LookupEntry(at, part, real, error)) return false;
-    std::string next;
-    if (!Confine(Join(at, real), next, error)) return false;
-    struct stat st;
-    if (stat(next.c_str(), &st) != 0) {
-      error = errno;
+    if (!FindName(at, part, real, error)) return false;
+    if (IsHiddenName(real)) {
+      error = EACCES;
       return false;
     }
-    if (!S_ISDIR(st.st_mode)) {
-      error = ENOTDIR;
+    UniqueFd fd(OpenEntry(at, real, O_PATH | O_DIRECTORY));
+    if (!fd.Valid()) {
+      error = errno == EXDEV ? EACCES : errno;
+      return false;
+    }
+    if (!Hold(std::move(fd), JoinRel(at.rel, real), next, error)) return false;
+    // Through a link into a hidden directory is still into a hidden directory.
+    if (LeadsThroughHidden(next.rel)) {
+      error = EACCES;
       return false;
     }
     at = std::move(next);
   }
-  dir = std::move(at);
+  out = std::move(at);
   return true;
 }
 
-bool HostTree::LookupEntry(const std::string& dir, std::string_view name, std::string& real,
-                           int& error) const {
-  if (FindFolded(dir, name, real)) return true;
-  std::vector<std::string> names;
-  if (!NeedsAlternateName(name) && !name.empty() && name.find('\0') == std::string_view::npos &&
-      ReadNames(dir, names, error)) {
-    const std::vector<std::string> alternates = AlternateNamesFor(names);
-    for (std::size_t i = 0; i < names.size(); ++i) {
-      if (!alternates[i].empty() && EqualsFolded(alternates[i], name)) {
-        real = names[i];
-        return true;
-      }
-    }
-  }
+bool HostTree::FindName(const HeldDir& dir, std::string_view name, std::string& real, int& error) {
   error = ENOENT;
-  return false;
-}
-
-bool HostTree::FindFolded(const std::string& dir, std::string_view name, std::string& real) {
-  if (name.empty() || name == "." || name == ".." ||
-      name.find_first_of(std::string_view("/\0", 2)) != std::string_view::npos) {
-    return false;
-  }
+  if (!IsPlainName(name)) return false;
+  const std::string exact(name);
   struct stat st;
-  if (lstat(Join(dir, name).c_str(), &st) == 0) {
-    real = name;
+  if (sys::StatAt(dir.fd.Get(), exact.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    real = exact;
     return true;
   }
-  std::vector<std::string> names;
+  const std::shared_ptr<const DirNames> names = Names(dir, error);
+  if (!names) return false;
+  std::size_t index = 0;
+  const bool found = names->FindFolded(name, index) || names->FindAlternate(name, index) ||
+                     (listed_ != nullptr && listed_->Find(*names, name, index));
+  if (!found) {
+    error = ENOENT;
+    return false;
+  }
+  real = names->names[index];
+  return true;
+}
+
+std::shared_ptr<const DirNames> HostTree::Names(const HeldDir& dir, int& error) {
+  return names_.Get(dir.fd.Get(), error);
+}
+
+bool HostTree::Clashes(const HeldDir& dir, std::string_view name, std::string_view except) {
+  const std::string exact(name);
+  struct stat st;
+  if (name != except && sys::StatAt(dir.fd.Get(), exact.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    return true;
+  }
   int error = 0;
-  if (!ReadNames(dir, names, error)) return false;
-  // The names are in listing order, so of "FOO" and "Foo" the same one always wins.
-  for (const std::string& candidate : names) {
-    if (EqualsFolded(candidate, name)) {
-      real = candidate;
+  const std::shared_ptr<const DirNames> names = Names(dir, error);
+  if (!names) return true;  // cannot tell: refuse
+  std::size_t index = 0;
+  if (names->FindFolded(name, index)) {
+    for (; index < names->names.size() && EqualsFolded(names->names[index], name); ++index) {
+      if (names->names[index] != except) return true;
+    }
+  }
+  // A new entry under another's alternate name would take that name from it.
+  return names->FindAlternate(name, index) && names->names[index] != except;
+}
+
+bool HostTree::StillInside(HeldDir& dir) {
+  if (IsRoot(dir)) return true;
+  std::string rel;
+  if (KernelRel(dir.fd.Get(), rel)) {
+    HeldDir check;
+    int error = 0;
+    if (OpenRel(rel, check, error) && check.dev == dir.dev && check.ino == dir.ino) {
+      dir.rel = std::move(check.rel);
       return true;
     }
   }
+  // The kernel's path does not lead back to it: walk up by "..", and only reaching
+  // the root's own device and inode counts as inside.
+  UniqueFd at(fcntl(dir.fd.Get(), F_DUPFD_CLOEXEC, 0));
+  struct stat here;
+  if (!at.Valid() || sys::Stat(at.Get(), &here) != 0 || here.st_nlink == 0) return false;
+  for (int depth = 0; depth < MaxDepth; ++depth) {
+    UniqueFd up(sys::OpenAt(at.Get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    struct stat st;
+    if (!up.Valid() || sys::Stat(up.Get(), &st) != 0) return false;
+    if (st.st_dev == root_dev_ && st.st_ino == root_ino_) return true;
+    if (st.st_dev == here.st_dev && st.st_ino == here.st_ino) return false;  // the host's "/"
+    here = st;
+    at = std::move(up);
+  }
   return false;
-}
-
-bool HostTree::ReadNames(const std::string& dir, std::vector<std::string>& names, int& error) {
-  DIR* handle = opendir(dir.c_str());
-  if (handle == nullptr) {
-    error = errno;
-    return false;
-  }
-  names.clear();
-  errno = 0;
-  while (const dirent* entry = readdir(handle)) {
-    const std::string_view name = entry->d_name;
-    // Our own temporary save files, those a killed server left behind included,
-    // are never the C64's: listed, they would not load, and they would shift the
-    // alternate names of real entries whenever a save runs.
-    const bool ours = name.rfind(PendingFilePrefix, 0) == 0;
-    if (name != "." && name != ".." && !ours) names.emplace_back(name);
-    errno = 0;
-  }
-  const int read_error = errno;
-  closedir(handle);
-  if (read_error != 0) {
-    error = read_error;
-    return false;
-  }
-  std::sort(names.begin(), names.end(),
-            [](const std::string& a, const std::string& b) { return NameOrderLess(a, b); });
-  return true;
-}
-
-std::string HostTree::Join(const std::string& dir, std::string_view name) {
-  std::string out = dir;
-  if (out.empty() || out.back() != '/') out.push_back('/');
-  out.append(name);
-  return out;
 }
 
 void SplitLastComponent(std::string_view path, std::string_view& dir, std::string_view& last) {
@@ -166,6 +291,17 @@ void SplitLastComponent(std::string_view path, std::string_view& dir, std::strin
     dir = slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
     last = path.substr(slash + 1);
   }
+}
+
+std::string JoinRel(std::string_view rel, std::string_view name) {
+  std::string out(rel);
+  if (!out.empty()) out.push_back('/');
+  out.append(name);
+  return out;
+}
+
+bool IsHiddenName(std::string_view name) {
+  return !name.empty() && name.front() == '.' && name != "." && name != "..";
 }
 
 }  // namespace dorvane

@@ -1,57 +1,118 @@
-// The served directory tree on the host: how C64 paths turn into host paths, and
-// the fence that keeps every one of them at or below the served root.
+// The served directory tree on the host: a held descriptor of its root, the
+// directories the C64 works in as held descriptors below it, and the one way a C64
+// name turns into the name of a host entry. Every path is resolved by the kernel
+// beneath the root's descriptor (platform/beneath.h), so another program moving or
+// swapping directories meanwhile can never lead a request out of the tree.
 #pragma once
 
+#include <sys/types.h>
+
+#include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
+
+#include "platform/dir_names.h"
+#include "platform/unique_fd.h"
 
 namespace dorvane {
 
+// A directory inside the tree, held open (O_PATH): operations act on it and one
+// bare name, so renames above it never change where they land.
+struct HeldDir {
+  UniqueFd fd;
+  std::string rel;  // the path from the root ("" for the root), for links and the operator
+  dev_t dev = 0;
+  ino_t ino = 0;
+};
+
+// Further names an entry may be found by, after its own names and alternate names:
+// the seam where a mapping of listed names plugs into the one resolution.
+class ListedNameSource {
+ public:
+  virtual ~ListedNameSource() = default;
+  // The index into `names.names` of the entry listed as `name`; false for none.
+  virtual bool Find(const DirNames& names, std::string_view name, std::size_t& index) const = 0;
+};
+
 class HostTree {
  public:
-  // `root` must already be absolute and canonical (realpath).
-  explicit HostTree(std::string root);
+  // Opens `root`; throws OsError when it is no directory that can be entered.
+  explicit HostTree(const std::string& root);
 
+  // The root's canonical host path, for the operator's eyes.
   const std::string& Root() const { return root_; }
 
-  // True when the canonical host path `path` is the root or lies below it.
-  bool IsInside(const std::string& path) const;
+  HeldDir OpenRoot() const;
+  bool IsRoot(const HeldDir& dir) const { return dir.dev == root_dev_ && dir.ino == root_ino_; }
+  // The directory's host path, for the operator's eyes.
+  std::string Display(const HeldDir& dir) const;
 
-  // The canonical form of `path` when it exists and lies inside; otherwise false
-  // with errno's value for a missing path, or EACCES for one that leads outside.
-  bool Confine(const std::string& path, std::string& canonical, int& error) const;
+  // Walks a C64 directory path from `current` (from the root when it starts with
+  // "/"): "." stays, ".." goes up but never above the root, every other component
+  // is found by FindName and must be a directory that is not hidden. Links that
+  // stay inside are followed. False with an errno value (EACCES for a way out or
+  // into a hidden directory).
+  bool ResolveDirectory(std::string_view path, const HeldDir& current, HeldDir& out, int& error);
 
-  // Walks a C64 directory path from `current` (or from the root when it starts
-  // with "/"): "." stays, ".." goes up but never above the root, every other
-  // component is looked up as LookupEntry does. Symbolic links are followed; the
-  // result is canonical and inside, else false with an errno value.
-  bool ResolveDirectory(std::string_view path, const std::string& current, std::string& dir,
-                        int& error) const;
+  // The one resolution of a C64 name in a directory: the exact name, then the one
+  // entry listed under it without regard to case, then the entry whose alternate
+  // name it is, then a listed name from the ListedNameSource. `real` gets the
+  // entry's own name. False with ENOENT when nothing answers; an exact name costs
+  // one system call whatever the size of the directory.
+  bool FindName(const HeldDir& dir, std::string_view name, std::string& real, int& error);
 
-  // Finds `name` in the directory `dir`: the exact name, then the first entry
-  // equal without regard to case, then an entry whose alternate name it is.
-  // `real` gets the entry's own name. False with ENOENT when nothing answers.
-  bool LookupEntry(const std::string& dir, std::string_view name, std::string& real,
-                   int& error) const;
+  // The directory's names in listing order with their alternates (kept while the
+  // directory does not change).
+  std::shared_ptr<const DirNames> Names(const HeldDir& dir, int& error);
 
-  // As LookupEntry, without the alternate names: for the names a save, a rename
-  // or a new directory would take, which must not clash with an existing entry in
-  // another letter case.
-  static bool FindFolded(const std::string& dir, std::string_view name, std::string& real);
+  // Opens the entry `real` of `dir` with `flags`, following a link that stays
+  // inside. -1 with errno when it cannot.
+  int OpenEntry(const HeldDir& dir, const std::string& real, int flags) const;
+  // Opens the path `rel` from the root with `flags`, beneath it. -1 with errno.
+  int OpenPath(std::string_view rel, int flags) const;
+  // Opens the path `rel` from the root as a held directory.
+  bool OpenRel(std::string_view rel, HeldDir& out, int& error) const;
 
-  // The entry names of `dir` without "." and ".." and our temporary save files,
-  // in listing order.
-  static bool ReadNames(const std::string& dir, std::vector<std::string>& names, int& error);
+  // True when `name` would clash with an entry of `dir` in any letter case, other
+  // than `except` (a rename may change the case of its own name). A directory that
+  // cannot be read counts as a clash.
+  bool Clashes(const HeldDir& dir, std::string_view name, std::string_view except);
 
-  static std::string Join(const std::string& dir, std::string_view name);
+  // Checks that `dir` still lies beneath the root, wherever another program has
+  // moved it: true with its path brought up to date, false when it was removed or
+  // moved out of the tree.
+  bool StillInside(HeldDir& dir);
+
+  // Something in the tree changed by our own hand: forget the names kept.
+  void Changed() { names_.Forget(); }
+
+  // The seam for a mapping of listed names; not owned, may be null.
+  void SetListedNames(const ListedNameSource* source) { listed_ = source; }
 
  private:
+  // Wraps a directory descriptor: its identity, and its path read from the kernel
+  // (or `rel` when the kernel cannot tell).
+  bool Hold(UniqueFd fd, std::string rel, HeldDir& out, int& error) const;
+  // The path from the root that the kernel gives for a descriptor; false when it
+  // lies elsewhere or was removed.
+  bool KernelRel(int fd, std::string& rel) const;
+
   std::string root_;
+  UniqueFd root_fd_;
+  dev_t root_dev_ = 0;
+  ino_t root_ino_ = 0;
+  DirNamesCache names_;
+  const ListedNameSource* listed_ = nullptr;
 };
 
 // Splits a C64 path at its last "/" into the directory part ("" for none, "/" for
 // the root) and the last component.
 void SplitLastComponent(std::string_view path, std::string_view& dir, std::string_view& last);
+
+// Joins a path from the root and a name.
+std::string JoinRel(std::string_view rel, std::string_view name);
+
+// A name beginning with "." (other than "." and ".."): the host's own settings.
+bool IsHiddenName(std::string_view name);
 
 }  // namespace dorvane

@@ -8,6 +8,8 @@
 #include <random>
 
 #include "link/os_error.h"
+#include "platform/sys_calls.h"
+#include "platform/unique_fd.h"
 
 namespace dorvane {
 namespace {
@@ -33,8 +35,11 @@ class PosixReadableFile : public ReadableFile {
 
 class PosixPendingFile : public PendingFile {
  public:
-  PosixPendingFile(int fd, std::string temp_path, SaveTarget target)
-      : fd_(fd), temp_path_(std::move(temp_path)), target_(std::move(target)) {}
+  PosixPendingFile(int fd, UniqueFd dir, std::string temp_name, SaveTarget target)
+      : fd_(fd),
+        dir_(std::move(dir)),
+        temp_name_(std::move(temp_name)),
+        target_(std::move(target)) {}
   ~PosixPendingFile() override { Discard(); }
   PosixPendingFile(const PosixPendingFile&) = delete;
   PosixPendingFile& operator=(const PosixPendingFile&) = delete;
@@ -42,12 +47,13 @@ class PosixPendingFile : public PendingFile {
   void Write(const std::uint8_t* data, std::size_t count) override {
     if (fd_ < 0) throw OsError(EBADF);
     while (count > 0) {
+      // With SIGXFSZ ignored, a file-size limit shows here as EFBIG, like a full disk.
       const ssize_t n = write(fd_, data, count);
       if (n < 0) {
         if (errno == EINTR) continue;
-        throw OsError(errno);
+        Fail(errno);
       }
-      if (n == 0) throw OsError(EIO);
+      if (n == 0) Fail(EIO);
       data += n;
       count -= static_cast<std::size_t>(n);
     }
@@ -59,8 +65,18 @@ class PosixPendingFile : public PendingFile {
     const int fd = fd_;
     fd_ = -1;
     if (close(fd) != 0) Fail(errno);
-    if (rename(temp_path_.c_str(), target_.path.c_str()) != 0) Fail(errno);
-    temp_path_.clear();
+    // The host may have made the target read-only while the C64 was saving: it is
+    // protected as it would have been at the open. (A directory put in its place
+    // makes the rename fail.)
+    struct stat st;
+    if (sys::StatAt(dir_.Get(), target_.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0) {
+      Refuse("the file became read-only");
+    }
+    if (sys::RenameAt(dir_.Get(), temp_name_.c_str(), dir_.Get(), target_.name.c_str(), 0) != 0) {
+      Fail(errno);
+    }
+    temp_name_.clear();
     SyncDirectory();
   }
 
@@ -69,9 +85,9 @@ class PosixPendingFile : public PendingFile {
       close(fd_);
       fd_ = -1;
     }
-    if (!temp_path_.empty()) {
-      unlink(temp_path_.c_str());
-      temp_path_.clear();
+    if (!temp_name_.empty()) {
+      sys::UnlinkAt(dir_.Get(), temp_name_.c_str(), 0);
+      temp_name_.clear();
     }
   }
 
@@ -80,20 +96,25 @@ class PosixPendingFile : public PendingFile {
     Discard();
     throw OsError(code);
   }
+  [[noreturn]] void Refuse(const char* why) {
+    Discard();
+    throw SaveRefused(why);
+  }
 
   // The rename is only durable once the directory that holds it is on disk, so we
   // ask for that; but the data is synced and the file in place already. A
   // directory we may write but not read (a drop box), or a file system that cannot
   // sync one, must not turn a save that succeeded into an error that ends serving.
   void SyncDirectory() noexcept {
-    const int dir = open(target_.dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dir = sys::OpenAt(dir_.Get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir < 0) return;
     [[maybe_unused]] const int synced = fsync(dir);
     close(dir);
   }
 
   int fd_;
-  std::string temp_path_;  // empty once renamed or removed
+  UniqueFd dir_;
+  std::string temp_name_;  // empty once renamed or removed
   SaveTarget target_;
 };
 
@@ -108,11 +129,10 @@ std::string RandomSuffix() {
 
 }  // namespace
 
-std::unique_ptr<ReadableFile> OpenRegularForRead(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+std::unique_ptr<ReadableFile> ReadableFromFd(int fd) {
   if (fd < 0) return nullptr;
   struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (sys::Stat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     close(fd);
     return nullptr;
   }
@@ -122,14 +142,15 @@ std::unique_ptr<ReadableFile> OpenRegularForRead(const std::string& path) {
 }
 
 std::unique_ptr<PendingFile> CreatePendingFile(const SaveTarget& target) {
+  UniqueFd dir(fcntl(target.dir, F_DUPFD_CLOEXEC, 0));
+  if (!dir.Valid()) return nullptr;
   // O_EXCL with our own random names rather than mkstemp: the kernel then applies
   // the umask to 0666 itself, as for any newly created file.
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string temp_path = target.dir;
-    if (temp_path.back() != '/') temp_path.push_back('/');
-    temp_path += PendingFilePrefix + RandomSuffix();
-    const int fd = open(temp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
-                        target.exists ? (target.mode & 0777) : 0666);
+    std::string temp_name = PendingFilePrefix + RandomSuffix();
+    const int fd = sys::OpenAt(dir.Get(), temp_name.c_str(),
+                               O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                               target.exists ? (target.mode & 0777) : 0666);
     if (fd < 0) {
       if (errno == EEXIST) continue;
       return nullptr;
@@ -142,7 +163,7 @@ std::unique_ptr<PendingFile> CreatePendingFile(const SaveTarget& target) {
       [[maybe_unused]] const int chowned = fchown(fd, target.uid, target.gid);
       [[maybe_unused]] const int chmodded = fchmod(fd, target.mode & 0777);
     }
-    return std::make_unique<PosixPendingFile>(fd, std::move(temp_path), target);
+    return std::make_unique<PosixPendingFile>(fd, std::move(dir), std::move(temp_name), target);
   }
   return nullptr;
 }

@@ -10,15 +10,15 @@
 
 namespace dorvane {
 
-// Opens `path` for reading only (read-only files and media must load). nullptr
-// when it cannot be opened or is not a regular file; a FIFO is opened without
-// blocking, so a load never hangs on one.
-std::unique_ptr<ReadableFile> OpenRegularForRead(const std::string& path);
+// A load from the open descriptor `fd` (taken over, closed on failure). nullptr when
+// it is no regular file. Opened with O_NONBLOCK, so that a FIFO never hangs the
+// open; reads then block as usual.
+std::unique_ptr<ReadableFile> ReadableFromFd(int fd);
 
-// Where a save lands.
+// Where a save lands: one bare name in one directory held open.
 struct SaveTarget {
-  std::string dir;   // the target's directory, canonical
-  std::string path;  // dir + "/" + the target's name
+  int dir = -1;      // the directory's descriptor (duplicated by CreatePendingFile)
+  std::string name;  // the target's name in it
   // An existing target hands its permission bits and owner to the file that
   // replaces it; a new file gets 0666 less the umask.
   bool exists = false;
@@ -29,7 +29,9 @@ struct SaveTarget {
 
 // A save to `target`, written to a fresh hidden file in the target's own
 // directory, so the final rename replaces the target in one step on one file
-// system. nullptr when the temporary file cannot be made.
+// system. The directory stays held from here to the commit: wherever another
+// program moves it, the data lands in it or nowhere. nullptr when the temporary
+// file cannot be made.
 std::unique_ptr<PendingFile> CreatePendingFile(const SaveTarget& target);
 
 // The names of the temporary files begin with this, so they are hidden.

@@ -6,89 +6,47 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdio>
-#include <cstdlib>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "link/os_error.h"
 #include "platform/alternate_names.h"
-#include "platform/ascii_case.h"
 #include "platform/posix_files.h"
+#include "platform/sys_calls.h"
 #include "platform/wildcard.h"
 
 namespace dorvane {
 namespace {
 
-class ListedSearch : public DirSearch {
- public:
-  explicit ListedSearch(std::vector<DirEntry> entries) : entries_(std::move(entries)) {}
-  bool Next(DirEntry& entry) override {
-    if (next_ >= entries_.size()) return false;
-    entry = std::move(entries_[next_++]);
-    return true;
-  }
-
- private:
-  std::vector<DirEntry> entries_;
-  std::size_t next_ = 0;
-};
+constexpr int MaxLinks = 40;
 
 bool HoldsNul(std::string_view text) { return text.find('\0') != std::string_view::npos; }
 
-// A name that a save, a rename or a new directory may give an entry.
+// A name that a save, a rename or a new directory may give an entry: never a
+// hidden one, which would be the host's.
 bool IsNewName(std::string_view name) {
   return !name.empty() && name != "." && name != ".." && name.size() <= NAME_MAX &&
-         !HasWildcard(name) && !HoldsNul(name) && name.find('/') == std::string_view::npos;
+         !HasWildcard(name) && !HoldsNul(name) && name.find('/') == std::string_view::npos &&
+         !IsHiddenName(name);
 }
 
-// True when `dir` holds an entry named `name` in any letter case, other than the
-// entry `except` (a rename may change the case of its own name).
-bool ClashesFolded(const std::string& dir, std::string_view name, std::string_view except) {
+// Name, size and attributes of the entry `name` of `dir`; false when it vanished.
+bool Describe(const HostTree& tree, const HeldDir& dir, const std::string& name, DirEntry& entry) {
   struct stat st;
-  if (name != except && lstat(HostTree::Join(dir, name).c_str(), &st) == 0) return true;
-  std::vector<std::string> names;
-  int error = 0;
-  if (!HostTree::ReadNames(dir, names, error)) return true;  // cannot tell: refuse
-  for (const std::string& candidate : names) {
-    if (candidate != except && EqualsFolded(candidate, name)) return true;
-  }
-  return false;
-}
-
-std::string CanonicalRoot(const std::string& root) {
-  char buffer[PATH_MAX];
-  if (realpath(root.c_str(), buffer) == nullptr) throw OsError(errno);
-  struct stat st;
-  if (stat(buffer, &st) != 0) throw OsError(errno);
-  if (!S_ISDIR(st.st_mode)) throw OsError(ENOTDIR);
-  return buffer;
-}
-
-}  // namespace
-
-PosixVolume::PosixVolume(const std::string& root) : tree_(CanonicalRoot(root)) {
-  if (chdir(tree_.Root().c_str()) != 0) throw OsError(errno);
-  current_ = tree_.Root();
-}
-
-bool PosixVolume::DescribeEntry(const std::string& dir, const std::string& name,
-                                DirEntry& entry) const {
-  const std::string path = HostTree::Join(dir, name);
-  struct stat st;
-  if (lstat(path.c_str(), &st) != 0) return false;
+  if (sys::StatAt(dir.fd.Get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
   entry.Name = name;
-  entry.Locator = path;
+  entry.AlternateName.clear();
+  entry.Locator = JoinRel(tree.Display(dir), name);
   entry.Size = 0;
   entry.Attributes = 0;
   bool usable = true;
   if (S_ISLNK(st.st_mode)) {
     // A link counts as what it leads to, as long as that is inside the tree. A
     // dangling link, or one leading out, is nothing a load may open.
-    std::string target;
-    int error = 0;
-    usable = tree_.Confine(path, target, error) && stat(target.c_str(), &st) == 0;
+    const int fd = tree.OpenEntry(dir, name, O_PATH);
+    usable = fd >= 0 && sys::Stat(fd, &st) == 0;
+    if (fd >= 0) close(fd);
   }
   if (!usable) {
     entry.Attributes = faSystem;
@@ -105,6 +63,73 @@ bool PosixVolume::DescribeEntry(const std::string& dir, const std::string& name,
   return true;
 }
 
+DirEntry DotsEntry(const HostTree& tree, const HeldDir& dir, const char* dots) {
+  DirEntry entry;
+  entry.Name = dots;
+  entry.Attributes = faDirectory;
+  entry.Locator = JoinRel(tree.Display(dir), dots);
+  return entry;
+}
+
+class ListedSearch : public DirSearch {
+ public:
+  explicit ListedSearch(std::vector<DirEntry> entries) : entries_(std::move(entries)) {}
+  bool Next(DirEntry& entry) override {
+    if (next_ >= entries_.size()) return false;
+    entry = std::move(entries_[next_++]);
+    return true;
+  }
+
+ private:
+  std::vector<DirEntry> entries_;
+  std::size_t next_ = 0;
+};
+
+// A search of a pattern over a directory's names, already in listing order. Each
+// entry is looked at only when it is asked for, so a listing that stops at the
+// most it can show looks at no more.
+class PatternSearch : public DirSearch {
+ public:
+  PatternSearch(const HostTree& tree, HeldDir dir, std::shared_ptr<const DirNames> names,
+                std::string pattern, std::vector<DirEntry> dots)
+      : tree_(tree),
+        dir_(std::move(dir)),
+        names_(std::move(names)),
+        pattern_(std::move(pattern)),
+        dots_(std::move(dots)) {}
+
+  bool Next(DirEntry& entry) override {
+    if (dots_.Next(entry)) return true;
+    while (next_ < names_->names.size()) {
+      const std::size_t i = next_++;
+      const std::string& name = names_->names[i];
+      const std::string& alternate = names_->alternates[i];
+      if (!MatchesWildcard(pattern_, name) &&
+          (alternate.empty() || !MatchesWildcard(pattern_, alternate))) {
+        continue;
+      }
+      if (!Describe(tree_, dir_, name, entry)) continue;
+      entry.AlternateName = alternate;
+      return true;
+    }
+    return false;
+  }
+
+ private:
+  const HostTree& tree_;
+  HeldDir dir_;
+  std::shared_ptr<const DirNames> names_;
+  std::string pattern_;
+  ListedSearch dots_;
+  std::size_t next_ = 0;
+};
+
+}  // namespace
+
+PosixVolume::PosixVolume(const std::string& root) : tree_(root), current_(tree_.OpenRoot()) {
+  if (!current_.fd.Valid()) throw OsError(errno);
+}
+
 std::unique_ptr<DirSearch> PosixVolume::FindFirst(const std::string& pattern, int& error) {
   error = 0;
   if (HoldsNul(pattern)) {
@@ -114,42 +139,93 @@ std::unique_ptr<DirSearch> PosixVolume::FindFirst(const std::string& pattern, in
   std::string_view dir_part, name_pattern;
   SplitLastComponent(pattern, dir_part, name_pattern);
   CatchUpWithCurrentDir();
-  std::string dir;
+  HeldDir dir;
   if (!tree_.ResolveDirectory(dir_part, current_, dir, error)) return nullptr;
-  std::vector<std::string> names;
-  if (!HostTree::ReadNames(dir, names, error)) return nullptr;
-  const std::vector<std::string> alternates = AlternateNamesFor(names);
 
-  std::vector<DirEntry> found;
+  std::vector<DirEntry> dots;
   // The root plays a drive's root, which has neither "." nor "..".
-  if (dir != tree_.Root()) {
-    for (const char* dots : {".", ".."}) {
-      if (!MatchesWildcard(name_pattern, dots)) continue;
-      DirEntry entry;
-      entry.Name = dots;
-      entry.Attributes = faDirectory;
-      entry.Locator = HostTree::Join(dir, dots);
-      found.push_back(std::move(entry));
+  if (!tree_.IsRoot(dir)) {
+    for (const char* name : {".", ".."}) {
+      if (MatchesWildcard(name_pattern, name)) dots.push_back(DotsEntry(tree_, dir, name));
     }
   }
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    if (!MatchesWildcard(name_pattern, names[i]) &&
-        (alternates[i].empty() || !MatchesWildcard(name_pattern, alternates[i]))) {
-      continue;
-    }
+  if (!HasWildcard(name_pattern)) {
+    // One name: the one entry it resolves to, as for every other request.
+    std::string real;
+    int missing = 0;
     DirEntry entry;
-    if (!DescribeEntry(dir, names[i], entry)) continue;
-    entry.AlternateName = alternates[i];
-    found.push_back(std::move(entry));
+    if (tree_.FindName(dir, name_pattern, real, missing) && Describe(tree_, dir, real, entry)) {
+      if (NeedsAlternateName(real)) {
+        int unread = 0;
+        if (auto names = tree_.Names(dir, unread)) {
+          std::size_t index = 0;
+          if (names->FindFolded(real, index)) {
+            for (; index < names->names.size(); ++index) {
+              if (names->names[index] == real) {
+                entry.AlternateName = names->alternates[index];
+                break;
+              }
+            }
+          }
+        }
+      }
+      dots.push_back(std::move(entry));
+    }
+    return std::make_unique<ListedSearch>(std::move(dots));
   }
-  return std::make_unique<ListedSearch>(std::move(found));
+  std::shared_ptr<const DirNames> names = tree_.Names(dir, error);
+  if (!names) return nullptr;
+  return std::make_unique<PatternSearch>(tree_, std::move(dir), std::move(names),
+                                         std::string(name_pattern), std::move(dots));
+}
+
+bool PosixVolume::LocatorRel(const DirEntry& entry, std::string& rel) const {
+  // The host path the search saw; what follows the root is resolved beneath it
+  // again, so a forged locator gets no further than a real one.
+  const std::string& locator = entry.Locator;
+  const std::string prefix = Root() == "/" ? Root() : Root() + "/";
+  if (HoldsNul(locator) || locator.compare(0, prefix.size(), prefix) != 0) return false;
+  rel = locator.substr(prefix.size());
+  return !rel.empty();
 }
 
 std::unique_ptr<ReadableFile> PosixVolume::OpenRead(const DirEntry& entry) {
-  std::string path;
-  int error = 0;
-  if (entry.Locator.empty() || !tree_.Confine(entry.Locator, path, error)) return nullptr;
-  return OpenRegularForRead(path);
+  std::string rel;
+  if (!LocatorRel(entry, rel)) return nullptr;
+  const int fd = tree_.OpenPath(rel, O_RDONLY | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return nullptr;
+  return ReadableFromFd(fd);
+}
+
+bool PosixVolume::FollowToFile(HeldDir& dir, std::string& name) {
+  for (int links = 0; links < MaxLinks; ++links) {
+    struct stat st;
+    if (sys::StatAt(dir.fd.Get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+    if (!S_ISLNK(st.st_mode)) return true;
+    char target[PATH_MAX];
+    const ssize_t n = sys::ReadLinkAt(dir.fd.Get(), name.c_str(), target, sizeof target);
+    if (n <= 0 || static_cast<std::size_t>(n) >= sizeof target) return false;
+    std::string text(target, static_cast<std::size_t>(n));
+    std::string rel;
+    if (text.front() == '/') {
+      // Only a full path into the root stays inside.
+      const std::string prefix = Root() == "/" ? Root() : Root() + "/";
+      if (text.compare(0, prefix.size(), prefix) != 0) return false;
+      rel = text.substr(prefix.size());
+    } else {
+      rel = JoinRel(dir.rel, text);
+    }
+    std::string_view parent, last;
+    SplitLastComponent(rel, parent, last);
+    if (last.empty() || last == "." || last == "..") return false;
+    const std::string next_name(last);
+    HeldDir next;
+    int error = 0;
+    if (!tree_.OpenRel(parent == "/" ? std::string_view() : parent, next, error)) return false;
+    dir = std::move(next);
+    name = next_name;
+  }
+  return false;
 }
 
 std::unique_ptr<PendingFile> PosixVolume::CreateForSave(const std::string& name) {
@@ -158,29 +234,27 @@ std::unique_ptr<PendingFile> PosixVolume::CreateForSave(const std::string& name)
   SplitLastComponent(name, dir_part, last);
   if (!IsNewName(last)) return nullptr;
   CatchUpWithCurrentDir();
-  SaveTarget target;
+  HeldDir dir;
   int error = 0;
-  if (!tree_.ResolveDirectory(dir_part, current_, target.dir, error)) return nullptr;
+  if (!tree_.ResolveDirectory(dir_part, current_, dir, error)) return nullptr;
 
-  std::string existing;
-  if (!HostTree::FindFolded(target.dir, last, existing)) {
-    target.path = HostTree::Join(target.dir, last);
-    if (target.path.size() >= PATH_MAX) return nullptr;
+  SaveTarget target;
+  std::string real;
+  if (!tree_.FindName(dir, last, real, error)) {
+    target.dir = dir.fd.Get();
+    target.name = std::string(last);
     return CreatePendingFile(target);
   }
-  // Keep the existing entry's spelling; through a link, replace what it leads to
-  // (inside the tree only), so the link stays a link.
-  target.path = HostTree::Join(target.dir, existing);
-  std::string resolved;
-  if (!tree_.Confine(target.path, resolved, error)) return nullptr;
+  // The entry the name stands for, whichever way it was found; through a link,
+  // what it leads to (inside the tree only), so the link stays a link.
+  if (IsHiddenName(real) || !FollowToFile(dir, real) || IsHiddenName(real)) return nullptr;
   struct stat st;
-  if (stat(resolved.c_str(), &st) != 0) return nullptr;
+  if (sys::StatAt(dir.fd.Get(), real.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return nullptr;
   // Neither a directory nor a FIFO or device is replaced by a saved file, and a
   // read-only file is protected even from root.
   if (!S_ISREG(st.st_mode) || (st.st_mode & S_IWUSR) == 0) return nullptr;
-  target.path = resolved;
-  target.dir = resolved.substr(0, resolved.rfind('/'));
-  if (target.dir.empty()) target.dir = "/";
+  target.dir = dir.fd.Get();
+  target.name = real;
   target.exists = true;
   target.mode = st.st_mode;
   target.uid = st.st_uid;
@@ -190,41 +264,42 @@ std::unique_ptr<PendingFile> PosixVolume::CreateForSave(const std::string& name)
 
 bool PosixVolume::Delete(const DirEntry& entry) {
   CatchUpWithCurrentDir();
-  const std::string& locator = entry.Locator;
-  if (HoldsNul(locator)) return false;
+  std::string locator;
+  if (!LocatorRel(entry, locator)) return false;
   const std::size_t slash = locator.rfind('/');
-  if (slash == std::string::npos) return false;
-  const std::string name = locator.substr(slash + 1);
-  if (name.empty() || name == "." || name == "..") return false;
-  std::string parent;
+  const std::string parent_rel =
+      slash == std::string::npos ? std::string() : locator.substr(0, slash);
+  const std::string name = slash == std::string::npos ? locator : locator.substr(slash + 1);
+  if (name.empty() || name == "." || name == ".." || IsHiddenName(name)) return false;
+  HeldDir parent;
   int error = 0;
-  if (!tree_.Confine(slash == 0 ? "/" : locator.substr(0, slash), parent, error)) return false;
-  const std::string path = HostTree::Join(parent, name);
-  if (path == tree_.Root()) return false;
+  if (!tree_.OpenRel(parent_rel, parent, error)) return false;
 
   struct stat st;
-  if (lstat(path.c_str(), &st) != 0) return false;
+  if (sys::StatAt(parent.fd.Get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
   bool removed = false;
   if (S_ISDIR(st.st_mode)) {
     // The listing shows it locked ("DIR<"); root could remove it all the same.
     if ((st.st_mode & S_IWUSR) == 0) return false;
-    removed = rmdir(path.c_str()) == 0;
+    removed = sys::UnlinkAt(parent.fd.Get(), name.c_str(), AT_REMOVEDIR) == 0;
   } else {
     // A link goes, its target stays; but a link to a read-only file or directory
     // is shown read-only, and so it is protected like what it leads to.
-    struct stat target;
     if (S_ISLNK(st.st_mode)) {
-      std::string resolved;
-      if (tree_.Confine(path, resolved, error) && stat(resolved.c_str(), &target) == 0 &&
-          (S_ISREG(target.st_mode) || S_ISDIR(target.st_mode)) && (target.st_mode & S_IWUSR) == 0) {
-        return false;
-      }
+      const int fd = tree_.OpenEntry(parent, name, O_PATH);
+      struct stat target;
+      const bool locked = fd >= 0 && sys::Stat(fd, &target) == 0 &&
+                          (S_ISREG(target.st_mode) || S_ISDIR(target.st_mode)) &&
+                          (target.st_mode & S_IWUSR) == 0;
+      if (fd >= 0) close(fd);
+      if (locked) return false;
     } else if ((st.st_mode & S_IWUSR) == 0) {
       return false;  // root could unlink it, but the C64 user sees it locked
     }
-    removed = unlink(path.c_str()) == 0;
+    removed = sys::UnlinkAt(parent.fd.Get(), name.c_str(), 0) == 0;
   }
-  if (removed) FollowCurrentDir();
+  tree_.Changed();
+  if (removed) CatchUpWithCurrentDir();
   return removed;
 }
 
@@ -233,45 +308,49 @@ bool PosixVolume::Rename(const std::string& old_name, const std::string& new_nam
   std::string_view old_dir_part, old_last, new_dir_part, new_last;
   SplitLastComponent(old_name, old_dir_part, old_last);
   SplitLastComponent(new_name, new_dir_part, new_last);
-  if (old_last.empty() || old_last == "." || old_last == ".." || !IsNewName(new_last)) {
+  if (old_last.empty() || old_last == "." || old_last == ".." || IsHiddenName(old_last) ||
+      !IsNewName(new_last)) {
     return false;
   }
   CatchUpWithCurrentDir();
-  std::string old_dir, new_dir, old_real;
+  HeldDir old_dir, new_dir;
+  std::string old_real;
   int error = 0;
   if (!tree_.ResolveDirectory(old_dir_part, current_, old_dir, error) ||
-      !tree_.LookupEntry(old_dir, old_last, old_real, error) ||
+      !tree_.FindName(old_dir, old_last, old_real, error) || IsHiddenName(old_real) ||
       !tree_.ResolveDirectory(new_dir_part, current_, new_dir, error)) {
     return false;
   }
-  const std::string old_path = HostTree::Join(old_dir, old_real);
-  const std::string new_path = HostTree::Join(new_dir, new_last);
-  if (new_path.size() >= PATH_MAX) return false;
-  if (ClashesFolded(new_dir, new_last, new_dir == old_dir ? std::string_view(old_real) : "")) {
-    return false;
-  }
-  // RENAME_NOREPLACE closes the gap between the check and the rename; a file
+  const bool same_dir = old_dir.dev == new_dir.dev && old_dir.ino == new_dir.ino;
+  if (tree_.Clashes(new_dir, new_last, same_dir ? std::string_view(old_real) : "")) return false;
+  const std::string new_real(new_last);
+  tree_.Changed();
+  // RENAME_NOREPLACE makes "fails when the new name exists" hold atomically; a file
   // system without it gets the check alone.
-  if (renameat2(AT_FDCWD, old_path.c_str(), AT_FDCWD, new_path.c_str(), RENAME_NOREPLACE) != 0) {
+  if (sys::RenameAt(old_dir.fd.Get(), old_real.c_str(), new_dir.fd.Get(), new_real.c_str(),
+                    RENAME_NOREPLACE) != 0) {
     if (errno != EINVAL && errno != ENOSYS) return false;
     struct stat st;
-    if (lstat(new_path.c_str(), &st) == 0) return false;
-    if (rename(old_path.c_str(), new_path.c_str()) != 0) return false;
+    if (sys::StatAt(new_dir.fd.Get(), new_real.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+      return false;
+    if (sys::RenameAt(old_dir.fd.Get(), old_real.c_str(), new_dir.fd.Get(), new_real.c_str(), 0) !=
+        0) {
+      return false;
+    }
   }
-  FollowCurrentDir();
+  CatchUpWithCurrentDir();
   return true;
 }
 
 bool PosixVolume::ChangeDir(const std::string& path) {
   CatchUpWithCurrentDir();
-  std::string dir;
-  int error = 0;
   if (path.empty()) {
-    dir = tree_.Root();
-  } else if (!tree_.ResolveDirectory(path, current_, dir, error)) {
-    return false;
+    current_ = tree_.OpenRoot();
+    return current_.fd.Valid();
   }
-  if (chdir(dir.c_str()) != 0) return false;
+  HeldDir dir;
+  int error = 0;
+  if (!tree_.ResolveDirectory(path, current_, dir, error)) return false;
   current_ = std::move(dir);
   return true;
 }
@@ -284,46 +363,32 @@ bool PosixVolume::MakeDir(const std::string& path) {
   SplitLastComponent(trimmed, dir_part, last);
   if (!IsNewName(last)) return false;
   CatchUpWithCurrentDir();
-  std::string dir;
+  HeldDir dir;
   int error = 0;
   if (!tree_.ResolveDirectory(dir_part, current_, dir, error)) return false;
-  if (ClashesFolded(dir, last, "")) return false;
-  const std::string target = HostTree::Join(dir, last);
-  return target.size() < PATH_MAX && mkdir(target.c_str(), 0777) == 0;
+  if (tree_.Clashes(dir, last, "")) return false;
+  tree_.Changed();
+  return sys::MakeDirAt(dir.fd.Get(), std::string(last).c_str(), 0777) == 0;
 }
 
-std::string PosixVolume::CurrentDirDisplay() const { return current_; }
+std::string PosixVolume::CurrentDirDisplay() const { return tree_.Display(current_); }
 
 void PosixVolume::CatchUpWithCurrentDir() {
-  // Compared by identity, not by path alone: a new directory may have been made
-  // under the old name, and a removed one still answers stat(".") with no links.
-  struct stat stored, real;
-  if (stat(current_.c_str(), &stored) == 0 && S_ISDIR(stored.st_mode) && stat(".", &real) == 0 &&
-      real.st_nlink > 0 && stored.st_dev == real.st_dev && stored.st_ino == real.st_ino) {
-    return;
+  if (current_.fd.Valid() && tree_.StillInside(current_)) return;
+  // Removed, or moved out of the tree: the nearest directory above it that still
+  // exists, found from the root by the path it had.
+  std::string rel = current_.rel;
+  while (!rel.empty()) {
+    const std::size_t slash = rel.rfind('/');
+    rel = slash == std::string::npos ? std::string() : rel.substr(0, slash);
+    HeldDir above;
+    int error = 0;
+    if (tree_.OpenRel(rel, above, error)) {
+      current_ = std::move(above);
+      return;
+    }
   }
-  FollowCurrentDir();
-}
-
-void PosixVolume::FollowCurrentDir() {
-  char buffer[PATH_MAX];
-  std::string moved;
-  int error = 0;
-  if (getcwd(buffer, sizeof buffer) != nullptr && tree_.Confine(buffer, moved, error)) {
-    current_ = std::move(moved);
-    return;
-  }
-  // The current directory was removed: fall back to the nearest directory above
-  // it that still exists.
-  std::string at = current_;
-  while (at != tree_.Root()) {
-    at = at.substr(0, at.rfind('/'));
-    if (at.empty()) at = "/";
-    struct stat st;
-    if (stat(at.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && tree_.Confine(at, moved, error)) break;
-  }
-  if (at == tree_.Root()) moved = tree_.Root();
-  if (chdir(moved.c_str()) == 0) current_ = std::move(moved);
+  current_ = tree_.OpenRoot();
 }
 
 }  // namespace dorvane

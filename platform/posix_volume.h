@@ -1,5 +1,6 @@
 // The Volume over a directory tree of the host: the served root and everything
-// below it, and nothing outside it.
+// below it, and nothing outside it, whatever another program does to the tree
+// while the C64 works in it.
 #pragma once
 
 #include <memory>
@@ -12,8 +13,9 @@ namespace dorvane {
 
 class PosixVolume : public Volume {
  public:
-  // Serves `root` (made absolute and canonical) and makes it the process's current
-  // directory. Throws OsError when it is not a directory that can be entered.
+  // Serves `root` (made absolute and canonical), holding it open. Throws OsError
+  // when it is not a directory that can be entered. The process's own current
+  // directory is neither used nor changed.
   explicit PosixVolume(const std::string& root);
   PosixVolume(const PosixVolume&) = delete;
   PosixVolume& operator=(const PosixVolume&) = delete;
@@ -28,20 +30,22 @@ class PosixVolume : public Volume {
   std::string CurrentDirDisplay() const override;
 
   const std::string& Root() const { return tree_.Root(); }
+  HostTree& Tree() { return tree_; }
 
  private:
-  // Name, size and attributes of one entry of `dir`; false when it vanished.
-  bool DescribeEntry(const std::string& dir, const std::string& name, DirEntry& entry) const;
-  // A rename or delete may have moved or removed the current directory (or one
-  // above it); the process's own current directory tells where it went.
-  void FollowCurrentDir();
   // Another program may have renamed, moved or removed the current directory since
-  // the last request (Linux allows that of a process's current directory): when
-  // the stored path no longer names it, follow it before resolving anything.
+  // the last request: a directory still inside is followed; one removed or moved
+  // out of the tree gives way to the nearest directory above it that still exists.
   void CatchUpWithCurrentDir();
+  // The path from the root that an entry's locator names; false for a locator that
+  // no search of this volume made.
+  bool LocatorRel(const DirEntry& entry, std::string& rel) const;
+  // The final regular file a link of `dir` leads to, as a directory held and a name
+  // in it; false when it leads out, nowhere, or round in circles.
+  bool FollowToFile(HeldDir& dir, std::string& name);
 
   HostTree tree_;
-  std::string current_;  // canonical host path, inside the root
+  HeldDir current_;
 };
 
 }  // namespace dorvane

@@ -6,11 +6,14 @@
 // leading "/" starts at the volume's root; ".." never climbs above the root; every
 // other byte (0x5C included) is an ordinary character of a name. Names match
 // without regard to case, and an entry may also be named by its alternate name.
+// Entries whose names begin with "." belong to the host: they may be listed, but
+// no request creates, replaces, deletes, renames or enters one.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <stdexcept>
 #include <string>
 
 #include "formats/cbm_file_type.h"
@@ -26,9 +29,12 @@ inline constexpr std::uint32_t faDirectory = 0x10;
 inline constexpr std::uint32_t faArchive = 0x20;
 
 struct DirEntry {
-  std::string Name;           // the entry's own name, without a directory part
-  std::string AlternateName;  // 8.3 name for a name longer than 16 characters, else empty
-  std::uint64_t Size = 0;     // bytes; 0 for directories
+  std::string Name;  // the entry's own name, without a directory part
+  // The name the entry is listed under when it cannot list as itself: an 8.3 name
+  // for a name longer than 16 characters, or for a name that differs only in case
+  // from one before it; else empty.
+  std::string AlternateName;
+  std::uint64_t Size = 0;  // bytes; 0 for directories
   std::uint32_t Attributes = 0;
   // Where the volume finds this very entry again (the directory the search ran in
   // plus the name). Opaque to the service; hand it back to OpenRead or Delete.
@@ -56,6 +62,15 @@ class ReadableFile {
   virtual std::size_t Read(std::uint8_t* buffer, std::size_t count) = 0;
 };
 
+// Thrown by PendingFile::Commit when the target may no longer be replaced: another
+// program made it read-only, or put a directory in its place, while the C64 was
+// saving. The temporary file is gone and the target untouched; what() says why,
+// in a few words for the log.
+class SaveRefused : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 // A save in progress. The data goes to a temporary file beside the target, which
 // replaces the target only at Commit; until then the target is untouched.
 // Destroying an uncommitted PendingFile discards it.
@@ -65,7 +80,8 @@ class PendingFile {
   // Appends all `count` bytes; throws OsError on failure or a short write.
   virtual void Write(const std::uint8_t* data, std::size_t count) = 0;
   // Flushes and closes the temporary file and puts it in the target's place.
-  // Throws OsError when that fails; the temporary file is removed first.
+  // Throws OsError when that fails, SaveRefused when the target may no longer be
+  // replaced; either way the temporary file is removed first.
   virtual void Commit() = 0;
   // Removes the temporary file; the target stays as it was. Safe to call twice.
   virtual void Discard() noexcept = 0;
@@ -77,6 +93,9 @@ class Volume {
 
   // Starts a search for `pattern`: an optional directory part, then a name that may
   // hold "*" and "?" ("*.*" matches every name). Matches real and alternate names.
+  // A name without "*" or "?" yields at most the one entry it names, found the way
+  // every other request finds a name: the exact name, then the one entry listed
+  // under it without regard to case, then the alternate name.
   // Returns nullptr and sets `error` (an errno value) when the directory part does
   // not lead to a readable directory inside the volume. A search that merely
   // matches nothing is returned and yields nothing.
@@ -88,8 +107,8 @@ class Volume {
   // Prepares a save of `name` (optional directory part, then a literal name).
   // nullptr when it cannot be saved: empty or wildcard name, a missing directory,
   // a target that is a directory or a read-only file, or no room for the
-  // temporary file. An existing entry of the same name in another letter case is
-  // the one replaced.
+  // temporary file. The entry the name resolves to (as in FindFirst) is the one
+  // replaced. The data lands in the directory resolved here, or nowhere.
   virtual std::unique_ptr<PendingFile> CreateForSave(const std::string& name) = 0;
 
   // Removes what a search found: an empty directory, or a file that is not

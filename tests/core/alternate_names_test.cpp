@@ -54,8 +54,9 @@ TEST(AlternateNames, CountAmongSiblingsSharingThePrefixInNameOrder) {
 }
 
 TEST(AlternateNames, TiesInCaseAndInMappingAreOrderedByBytes) {
-  // Equal without regard to case: upper case sorts first by its bytes.
-  EXPECT_EQ(AlternateNamesFor({"long_name_variant_x", "LONG_NAME_VARIANT_X"}),
+  // Equal without regard to case: the lower-case letter sorts first, the spelling the
+  // C64 can type.
+  EXPECT_EQ(AlternateNamesFor({"LONG_NAME_VARIANT_X", "long_name_variant_x"}),
             (std::vector<std::string>{"LONG_N~2", "LONG_N~1"}));
   // Different names whose mapped prefixes agree share one count.
   EXPECT_EQ(AlternateNamesFor({"abc+def_long_name_2", "abc def_long_name_1"}),
@@ -66,6 +67,27 @@ TEST(AlternateNames, TiesInCaseAndInMappingAreOrderedByBytes) {
   const std::vector<std::string> alternates = AlternateNamesFor(many);
   EXPECT_EQ(alternates.front(), "SAMENA~1.PRG");
   EXPECT_EQ(alternates.back(), "SAMENA~10.PRG");
+}
+
+// Names that differ only in case would all list as one: the first in listing order
+// keeps its name, each further one lists as an alternate counted with the long
+// names of its prefix.
+TEST(AlternateNames, CaseCollisionsAfterTheFirstGetAlternates) {
+  struct Case {
+    std::vector<std::string> names;
+    std::vector<std::string> alternates;
+  };
+  const Case cases[] = {
+      {{"Game.prg", "game.prg"}, {"GAME~1.PRG", ""}},
+      {{"GAME.PRG", "Game.prg", "game.prg"}, {"GAME~2.PRG", "GAME~1.PRG", ""}},
+      {{"Game.prg", "GAME.PRG"}, {"", "GAME~1.PRG"}},
+      {{"Game.prg", "game_collection_2.prg", "game.prg"}, {"GAME~1.PRG", "GAME_C~1.PRG", ""}},
+      {{"Notes", "notes", "NOTES~1"}, {"NOTES~2", "", ""}},
+      {{"a", "b"}, {"", ""}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(AlternateNamesFor(c.names), c.alternates) << c.names.front();
+  }
 }
 
 TEST(AlternateNames, NeverRepeatARealNameOfTheDirectory) {

@@ -85,7 +85,8 @@ struct ServerRig : LinkRig {
     return Command(std::vector<std::uint8_t>(text.begin(), text.end()));
   }
 
-  fs::path Cwd() const { return fs::current_path(); }
+  // The current directory the volume holds (the process's own is never changed).
+  fs::path Cwd() const { return volume.CurrentDirDisplay(); }
 };
 
 }  // namespace dorvane::testing

@@ -1,0 +1,128 @@
+#include "platform/dir_names.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "platform/alternate_names.h"
+#include "platform/ascii_case.h"
+#include "platform/posix_files.h"
+#include "platform/sys_calls.h"
+
+namespace dorvane {
+namespace {
+
+constexpr std::size_t KeptDirectories = 4;
+// A directory changed less than this before it was read is read again next time.
+constexpr time_t SettledSeconds = 2;
+
+std::string LowerAscii(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(FoldAscii(static_cast<unsigned char>(c)));
+  return out;
+}
+
+bool SameTime(const timespec& a, const timespec& b) {
+  return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+}  // namespace
+
+bool DirNames::FindFolded(std::string_view name, std::size_t& index) const {
+  // Listing order sorts by the folded name first, so the first of a group of names
+  // equal without regard to case is where a binary search lands.
+  const auto it = std::lower_bound(names.begin(), names.end(), name,
+                                   [](const std::string& candidate, std::string_view wanted) {
+                                     return CompareFolded(candidate, wanted) < 0;
+                                   });
+  if (it == names.end() || !EqualsFolded(*it, name)) return false;
+  index = static_cast<std::size_t>(it - names.begin());
+  return true;
+}
+
+bool DirNames::FindAlternate(std::string_view name, std::size_t& index) const {
+  const auto it = by_alternate.find(LowerAscii(name));
+  if (it == by_alternate.end()) return false;
+  index = it->second;
+  return true;
+}
+
+DirNames MakeDirNames(std::vector<std::string> names) {
+  DirNames out;
+  std::sort(names.begin(), names.end(),
+            [](const std::string& a, const std::string& b) { return NameOrderLess(a, b); });
+  out.alternates = AlternateNamesFor(names);
+  out.names = std::move(names);
+  for (std::size_t i = 0; i < out.alternates.size(); ++i) {
+    if (!out.alternates[i].empty()) out.by_alternate.emplace(LowerAscii(out.alternates[i]), i);
+  }
+  return out;
+}
+
+bool ReadDirNames(int dir, std::vector<std::string>& names, int& error) {
+  const int fd = sys::OpenAt(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    error = errno;
+    return false;
+  }
+  DIR* handle = fdopendir(fd);
+  if (handle == nullptr) {
+    error = errno;
+    close(fd);
+    return false;
+  }
+  names.clear();
+  errno = 0;
+  while (const dirent* entry = sys::ReadDir(handle)) {
+    const std::string_view name = entry->d_name;
+    // Our own temporary save files, those a killed server left behind included,
+    // are never the C64's: listed, they would not load, and they would shift the
+    // alternate names of real entries whenever a save runs.
+    const bool ours = name.rfind(PendingFilePrefix, 0) == 0;
+    if (name != "." && name != ".." && !ours) names.emplace_back(name);
+    errno = 0;
+  }
+  const int read_error = errno;
+  closedir(handle);
+  if (read_error != 0) {
+    error = read_error;
+    return false;
+  }
+  return true;
+}
+
+std::shared_ptr<const DirNames> DirNamesCache::Get(int dir, int& error) {
+  struct stat st;
+  if (sys::Stat(dir, &st) != 0) {
+    error = errno;
+    return nullptr;
+  }
+  for (const Kept& kept : kept_) {
+    if (kept.dev == st.st_dev && kept.ino == st.st_ino && SameTime(kept.mtime, st.st_mtim) &&
+        SameTime(kept.ctime, st.st_ctim)) {
+      return kept.names;
+    }
+  }
+  std::vector<std::string> names;
+  if (!ReadDirNames(dir, names, error)) return nullptr;
+  auto made = std::make_shared<const DirNames>(MakeDirNames(std::move(names)));
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  const bool settled = st.st_mtim.tv_sec + SettledSeconds < now.tv_sec &&
+                       st.st_ctim.tv_sec + SettledSeconds < now.tv_sec;
+  kept_.erase(
+      std::remove_if(kept_.begin(), kept_.end(),
+                     [&](const Kept& k) { return k.dev == st.st_dev && k.ino == st.st_ino; }),
+      kept_.end());
+  if (settled) {
+    if (kept_.size() >= KeptDirectories) kept_.erase(kept_.begin());
+    kept_.push_back(Kept{st.st_dev, st.st_ino, st.st_mtim, st.st_ctim, made});
+  }
+  return made;
+}
+
+}  // namespace dorvane

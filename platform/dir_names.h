@@ -1,0 +1,60 @@
+// The entries of one host directory as the C64 sees them: their names in listing
+// order and the alternate names some of them are listed under. Reading a large
+// directory is the costly part of a request, so the last directories read are
+// kept until they change.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace dorvane {
+
+struct DirNames {
+  std::vector<std::string> names;       // listing order; no ".", ".." nor temporaries
+  std::vector<std::string> alternates;  // per name: its alternate, or "" when it lists as itself
+  std::unordered_map<std::string, std::size_t> by_alternate;  // lower-case alternate -> index
+
+  // The entry listed under `name` without regard to case: of names that differ only
+  // in case, the first in listing order (the others list by alternate names).
+  bool FindFolded(std::string_view name, std::size_t& index) const;
+  // The entry whose alternate name `name` is, in any case.
+  bool FindAlternate(std::string_view name, std::size_t& index) const;
+};
+
+// Builds the listing view of `names` (any order).
+DirNames MakeDirNames(std::vector<std::string> names);
+
+// Reads the names of the directory `dir` (any descriptor of it, O_PATH included):
+// all but ".", ".." and our own temporary save files. False with an errno value.
+bool ReadDirNames(int dir, std::vector<std::string>& names, int& error);
+
+class DirNamesCache {
+ public:
+  // The names of the directory `dir`. A copy kept from an earlier read is handed out
+  // while the directory's identity and change times are the same and those times
+  // were already well in the past when it was read: a file system's clock ticks
+  // coarsely, and a change in the same tick would not show.
+  std::shared_ptr<const DirNames> Get(int dir, int& error);
+
+  // Drops every copy: after a change of our own, the next look reads afresh.
+  void Forget() { kept_.clear(); }
+
+ private:
+  struct Kept {
+    dev_t dev;
+    ino_t ino;
+    timespec mtime;
+    timespec ctime;
+    std::shared_ptr<const DirNames> names;
+  };
+  std::vector<Kept> kept_;  // most recent last; a few directories at most
+};
+
+}  // namespace dorvane
