@@ -7,7 +7,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <map>
+#include <set>
 
+#include "formats/petscii_names.h"
 #include "platform/alternate_names.h"
 #include "platform/ascii_case.h"
 #include "platform/posix_files.h"
@@ -51,14 +54,74 @@ bool DirNames::FindAlternate(std::string_view name, std::size_t& index) const {
   return true;
 }
 
-DirNames MakeDirNames(std::vector<std::string> names) {
+bool DirNames::FindListed(std::string_view name, std::size_t& index) const {
+  const auto it = by_listed.find(FoldPetsciiLetters(name));
+  if (it == by_listed.end()) return false;
+  index = it->second;
+  return true;
+}
+
+DirNames MakeDirNames(std::vector<std::string> names, std::vector<ListedForm> forms) {
+  if (forms.size() != names.size()) {
+    forms.clear();
+    for (const std::string& name : names) forms.push_back(PlainForm(name));
+  }
+  std::vector<std::size_t> order(names.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::sort(order.begin(), order.end(),
+            [&](std::size_t a, std::size_t b) { return NameOrderLess(names[a], names[b]); });
   DirNames out;
-  std::sort(names.begin(), names.end(),
-            [](const std::string& a, const std::string& b) { return NameOrderLess(a, b); });
-  out.alternates = AlternateNamesFor(names);
-  out.names = std::move(names);
-  for (std::size_t i = 0; i < out.alternates.size(); ++i) {
-    if (!out.alternates[i].empty()) out.by_alternate.emplace(LowerAscii(out.alternates[i]), i);
+  for (std::size_t i : order) {
+    out.names.push_back(std::move(names[i]));
+    out.forms.push_back(std::move(forms[i]));
+  }
+  const std::size_t count = out.names.size();
+
+  // Entries that list the same once folded, in listing order.
+  std::vector<std::string> keys(count);
+  std::unordered_map<std::string, std::vector<std::size_t>> groups;
+  for (std::size_t i = 0; i < count; ++i) {
+    keys[i] = FoldPetsciiLetters(out.forms[i].Name);
+    groups[keys[i]].push_back(i);
+  }
+  std::vector<bool> needs(count, false);
+  for (const auto& [key, members] : groups) {
+    // The one the C64's name finds first keeps it, so that the listed name loads
+    // the entry it stands beside.
+    const std::string host = PetsciiToHostName(key);
+    std::size_t keeper = members.front();
+    const auto exact = std::find_if(members.begin(), members.end(),
+                                    [&](std::size_t i) { return out.names[i] == host; });
+    const auto folded = std::find_if(members.begin(), members.end(), [&](std::size_t i) {
+      return EqualsFolded(out.names[i], host);
+    });
+    if (exact != members.end()) {
+      keeper = *exact;
+    } else if (folded != members.end()) {
+      keeper = *folded;
+    }
+    for (std::size_t i : members) needs[i] = i != keeper;
+    out.by_listed.emplace(key, keeper);
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    if (NeedsAlternateName(out.forms[i].Name)) needs[i] = true;
+  }
+
+  // An alternate that equals a name of the directory, listed or real, in any case
+  // would list the entry under a name every lookup resolves to the other one: that
+  // ordinal is passed over.
+  std::set<std::string> taken(keys.begin(), keys.end());
+  for (const std::string& name : out.names) taken.insert(LowerAscii(name));
+  out.alternates.assign(count, std::string());
+  std::map<std::string, unsigned> ordinals;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (!needs[i]) continue;
+    const std::string& listed = out.forms[i].Name;
+    unsigned& ordinal = ordinals[AlternateNamePrefix(listed)];
+    do {
+      out.alternates[i] = FormatAlternateName(listed, ++ordinal);
+    } while (taken.count(LowerAscii(out.alternates[i])) != 0);
+    out.by_alternate.emplace(LowerAscii(out.alternates[i]), i);
   }
   return out;
 }
@@ -109,7 +172,10 @@ std::shared_ptr<const DirNames> DirNamesCache::Get(int dir, int& error) {
   }
   std::vector<std::string> names;
   if (!ReadDirNames(dir, names, error)) return nullptr;
-  auto made = std::make_shared<const DirNames>(MakeDirNames(std::move(names)));
+  std::vector<ListedForm> forms;
+  forms.reserve(names.size());
+  for (const std::string& name : names) forms.push_back(ReadListedForm(dir, name));
+  auto made = std::make_shared<const DirNames>(MakeDirNames(std::move(names), std::move(forms)));
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
   const bool settled = st.st_mtim.tv_sec + SettledSeconds < now.tv_sec &&

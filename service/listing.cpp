@@ -69,9 +69,12 @@ std::uint64_t Listing::AppendEntryLine(const DirEntry& entry) {
   const std::uint64_t blocks = BlockCount(entry.Size);
   const auto line = static_cast<std::uint16_t>(blocks & 0xFFFF);
 
-  const std::string& shown = entry.Name.size() > MaxListedName
-                                 ? entry.AlternateName.substr(0, MaxAlternateName)
-                                 : entry.Name;
+  // The name as the C64 reads it; too long for its place, or taken by an entry
+  // before it, it gives way to the alternate name.
+  const std::string& listed = entry.ListedName.empty() ? entry.Name : entry.ListedName;
+  const std::string shown = listed.size() > MaxListedName || !entry.AlternateName.empty()
+                                ? entry.AlternateName.substr(0, MaxAlternateName)
+                                : listed;
   EntryText text(DigitCount(line));
   text.PadMeasuredTo(5);
   text.Append('"');
