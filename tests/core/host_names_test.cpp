@@ -3,14 +3,17 @@
 // them; P00 files list by the C64 name inside and load without their header.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "formats/p00_file.h"
 #include "formats/petscii_names.h"
 #include "service/listing.h"
 #include "tests/core/served_rig.h"
+#include "tests/core/server_rig.h"
 
 namespace dorvane::testing {
 namespace {
@@ -75,6 +78,72 @@ TEST(HostNames, EveryPetsciiByteThroughSaveListAndLoad) {
             std::set<std::string>(wanted.begin(), wanted.end()));
   // Every host name is UTF-8 a file manager can show.
   for (const std::string& entry : rig.Entries()) EXPECT_TRUE(IsValidUtf8(entry)) << entry;
+}
+
+// A P00 container of `name` holding `data`, as the format lays it out.
+std::string Container(const std::string& name, const std::string& data) {
+  const std::array<std::uint8_t, P00HeaderSize> header = MakeP00Header(P00Header{name, 0});
+  return std::string(header.begin(), header.end()) + data;
+}
+
+TEST(HostNames, MadeAndRenamedNamesBecomeUtf8HostNames) {
+  ServerRig rig;
+  rig.panel.delete_protection = false;
+  rig.root.Write("old.prg");
+  EXPECT_EQ(rig.Command("m:\xD3\xDB\x5C").reply, StatusBytes(stOk));  // folded: "s", then ┼ and £
+  EXPECT_TRUE(rig.root.Exists("s\u253C\u00A3"));
+  EXPECT_EQ(rig.Command("r:\x5E\xA0\x0D=old.prg").reply, StatusBytes(stOk));
+  EXPECT_TRUE(rig.root.Exists("\u2191\u00A0{0D}"));
+  EXPECT_FALSE(rig.root.Exists("old.prg"));
+  // Found again by the bytes that made them.
+  EXPECT_EQ(rig.Command("s:\x5E\xA0\x0D").reply, StatusBytes(stOk));
+  EXPECT_EQ(rig.Command("c:S\xDB\x5C").reply, StatusBytes(stOk));
+  // A name another entry lists as is taken, though no host name is the same.
+  rig.root.Write("caf\u00E9");
+  EXPECT_EQ(rig.Command("r:CAFE=x").reply, StatusBytes(stRenameError));
+  EXPECT_EQ(rig.Command("m:/cafe").reply, StatusBytes(stError));
+}
+
+TEST(HostNames, ContainersAreRenamedInsideAndDeletedWhole) {
+  ServerRig rig;
+  rig.panel.delete_protection = false;
+  rig.root.Write("game.p00", Container("GAME ONE", "data"));
+  rig.root.Write("other.s00", Container("OTHER", "more"));
+  fs::create_directory(rig.root.path / "sub");
+
+  // The name inside changes, the host name and the data stay.
+  EXPECT_EQ(rig.Command("r:NEW NAME=GAME ONE").reply, StatusBytes(stOk));
+  EXPECT_EQ(rig.root.Read("game.p00"), Container("NEW NAME", "data"));
+  // Refused, the container untouched: a name the header cannot hold, a name taken.
+  EXPECT_EQ(rig.Command("r:SEVENTEEN CHARS 1=NEW NAME").reply, StatusBytes(stRenameError));
+  EXPECT_EQ(rig.Command("r:OTHER=NEW NAME").reply, StatusBytes(stRenameError));
+  EXPECT_EQ(rig.root.Read("game.p00"), Container("NEW NAME", "data"));
+  // Into another directory it goes with its host name.
+  EXPECT_EQ(rig.Command("r:sub/moved=new name").reply, StatusBytes(stOk));
+  EXPECT_EQ(rig.root.Read("sub/game.p00"), Container("MOVED", "data"));
+  EXPECT_FALSE(rig.root.Exists("game.p00"));
+  // Deleted by its inner name, the container goes.
+  EXPECT_EQ(rig.Command("s:OTHER").reply, StatusBytes(stOk));
+  EXPECT_FALSE(rig.root.Exists("other.s00"));
+}
+
+TEST(HostNames, ASaveBesideAContainerWritesAPlainFileThatListsFirst) {
+  ServedRig rig;
+  rig.Put("game.p00", AsBytes(Container("GAME", "old")));
+  rig.Send(SaveScript("GAME", AsBytes("new")));
+  rig.Send(LoadScript("GAME"));
+  rig.Send(LoadScript("GAME~1"));
+  rig.Serve();
+  EXPECT_EQ(rig.Get("game.p00"), AsBytes(Container("GAME", "old")));
+  EXPECT_EQ(rig.Get("game"), AsBytes("new"));
+  EXPECT_EQ(ListedNames(rig.volume), (Names{"GAME", "GAME~1"}));
+  const Bytes replies = Cat({StatusBytes(stOk),
+                             StatusBytes(stOk),
+                             {AttentionEcho(ptAttention)},
+                             SentFile(AsBytes("new")),
+                             {AttentionEcho(ptAttention)},
+                             SentFile(AsBytes("old"))});
+  EXPECT_EQ(rig.Replies(), replies);
 }
 
 }  // namespace
