@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/file_size_limit.h"
 #include "platform/host_ports.h"
 #include "platform/monotonic_clock.h"
 #include "platform/posix_volume.h"
@@ -35,6 +36,7 @@ int main(int argc, char* argv[]) {
     qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
   }
   QApplication app(argc, argv);
+  dorvane::IgnoreFileSizeSignal();
   QApplication::setApplicationName(QString::fromStdString(
       dorvane::ApplicationTitleFor(QApplication::applicationFilePath().toStdString())));
 

@@ -11,6 +11,7 @@
 #include "app/headless_panel.h"
 #include "link/link.h"
 #include "link/os_error.h"
+#include "platform/file_size_limit.h"
 #include "platform/host_ports.h"
 #include "platform/monotonic_clock.h"
 #include "platform/posix_volume.h"
@@ -96,9 +97,10 @@ class GivenPortProvider : public dorvane::PortProvider {
 
 int Serve(const Options& options) {
   dorvane::InstallStopSignals();
+  dorvane::IgnoreFileSizeSignal();
 
-  // The root becomes the current directory; one that is not a directory ends here,
-  // with a message that names it.
+  // The root is held open; one that is not a directory ends here, with a message
+  // that names it.
   std::unique_ptr<dorvane::PosixVolume> root;
   try {
     root = std::make_unique<dorvane::PosixVolume>(options.root);

@@ -17,12 +17,14 @@ namespace {
 using dorvane::bench::BenchSetup;
 
 constexpr const char* Usage =
-    "Usage: dorvane-bench [--quick] [--server PATH]\n"
+    "Usage: dorvane-bench [--quick] [--scale] [--server PATH]\n"
     "Measures dorvaned over pseudo-terminals: the turnaround after each stOk of a load,\n"
     "load and save throughput unthrottled and over a 115200-baud cable, the idle\n"
-    "processor share, and the time to list a directory of 2,046 files.\n"
+    "processor share, the time to list a directory of 2,046 files, and the answer\n"
+    "times of a listing and of loads in directories of 1,000 to 100,000 files.\n"
     "\n"
-    "  --quick         smaller transfers and a shorter idle spell\n"
+    "  --quick         smaller transfers and a shorter idle spell, no large directories\n"
+    "  --scale         only the directories of 1,000 to 100,000 files\n"
     "  --server PATH   the dorvaned to measure (default: the one beside this program)\n";
 
 bool failed_any = false;
@@ -93,9 +95,12 @@ int main(int argc, char** argv) {
   BenchSetup setup;
   setup.server_program = dorvane::bench::DefaultServerProgram();
   bool quick = false;
+  bool scale_only = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--quick") == 0) {
       quick = true;
+    } else if (std::strcmp(argv[i], "--scale") == 0) {
+      scale_only = true;
     } else if (std::strcmp(argv[i], "--server") == 0 && i + 1 < argc) {
       setup.server_program = argv[++i];
     } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
@@ -118,32 +123,52 @@ int main(int argc, char** argv) {
               setup.paced_size);
 
   using namespace dorvane::bench;
-  Run("load", [&] {
-    const LoadFigures load = MeasureLoad(setup);
-    std::printf("turnaround_samples: %zu\n", load.turnaround_samples);
-    Target("turnaround_median_us", load.turnaround_median_us, 1, 200, true);
-    Target("turnaround_p99_us", load.turnaround_p99_us, 1, 1000, true);
-    Figure("load_bytes_per_s", load.bytes_per_second, 0);
-  });
-  Run("save", [&] { Figure("save_bytes_per_s", MeasureSave(setup), 0); });
-  Figure("paced_ceiling_bytes_per_s", CeilingBytesPerSecond, 0);
-  Run("paced_load", [&] { Paced("paced_load", MeasurePacedLoad(setup), true); });
-  Run("paced_save", [&] { Paced("paced_save", MeasurePacedSave(setup), true); });
-  // Not dorvaned: a server that answers at once, so that the loss the pseudo-
-  // terminals, the relay and the C64 side cause by themselves can be told apart.
-  Run("yardstick_load", [&] { Paced("yardstick_load", MeasurePacedLoadYardstick(setup), false); });
-  Run("idle", [&] {
-    Figure("idle_seconds", setup.idle_seconds, 1);
-    const IdleFigures idle = MeasureIdleCpu(setup);
-    Target("idle_cpu_percent", idle.ticks_percent, 2, 1, true);
-    Figure("idle_cpu_percent_exact", idle.exact_percent, 3);
-  });
-  Run("listing", [&] {
-    const ListingFigures listing = MeasureListing(setup);
-    std::printf("listing_entries: %zu\n", listing.entries);
-    Target("listing_answer_ms", listing.answer_ms, 2, 20, true);
-    Figure("listing_transfer_ms", listing.transfer_ms, 2);
-  });
+  if (!scale_only) {
+    Run("load", [&] {
+      const LoadFigures load = MeasureLoad(setup);
+      std::printf("turnaround_samples: %zu\n", load.turnaround_samples);
+      Target("turnaround_median_us", load.turnaround_median_us, 1, 200, true);
+      Target("turnaround_p99_us", load.turnaround_p99_us, 1, 1000, true);
+      Figure("load_bytes_per_s", load.bytes_per_second, 0);
+    });
+    Run("save", [&] { Figure("save_bytes_per_s", MeasureSave(setup), 0); });
+    Figure("paced_ceiling_bytes_per_s", CeilingBytesPerSecond, 0);
+    Run("paced_load", [&] { Paced("paced_load", MeasurePacedLoad(setup), true); });
+    Run("paced_save", [&] { Paced("paced_save", MeasurePacedSave(setup), true); });
+    // Not dorvaned: a server that answers at once, so that the loss the pseudo-
+    // terminals, the relay and the C64 side cause by themselves can be told apart.
+    Run("yardstick_load",
+        [&] { Paced("yardstick_load", MeasurePacedLoadYardstick(setup), false); });
+    Run("idle", [&] {
+      Figure("idle_seconds", setup.idle_seconds, 1);
+      const IdleFigures idle = MeasureIdleCpu(setup);
+      Target("idle_cpu_percent", idle.ticks_percent, 2, 1, true);
+      Figure("idle_cpu_percent_exact", idle.exact_percent, 3);
+    });
+    Run("listing", [&] {
+      const ListingFigures listing = MeasureListing(setup);
+      std::printf("listing_entries: %zu\n", listing.entries);
+      Target("listing_answer_ms", listing.answer_ms, 2, 20, true);
+      Figure("listing_transfer_ms", listing.transfer_ms, 2);
+    });
+  }
+  // Directories of every size: a request by an exact name must not cost more in a
+  // large one, and "$" looks at no more entries than it lists.
+  // Filling them takes a while: a quick run leaves them out.
+  for (const int entries : {1000, 10000, 100000}) {
+    if (quick && !scale_only) break;
+    for (const bool long_names : {false, true}) {
+      const std::string label =
+          "scale_" + std::to_string(entries) + (long_names ? "_long" : "_short");
+      Run(label.c_str(), [&] {
+        const ScaleFigures scale = MeasureScale(setup, entries, long_names);
+        const double listing_target = entries <= 10000 ? 10 : 50;
+        Target((label + "_listing_ms").c_str(), scale.listing_ms, 2, listing_target, true);
+        Target((label + "_exact_load_ms").c_str(), scale.exact_load_ms, 2, 1, true);
+        if (long_names) Figure((label + "_alternate_load_ms").c_str(), scale.alternate_load_ms, 2);
+      });
+    }
+  }
   LoadAverage("load_average_after");
   return failed_any ? 1 : 0;
 }

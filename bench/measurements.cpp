@@ -271,4 +271,53 @@ ListingFigures MeasureListing(const BenchSetup& setup) {
   return figures;
 }
 
+namespace {
+
+// The time from the request's last byte to the server's first answer, of the last
+// exchange the peer made.
+double AnswerMs(ServedPeer& served) {
+  const std::vector<TimingPort::Turn>& turns = served.Timing().Turns();
+  if (turns.size() < 2) throw std::runtime_error("scale: the exchange was not seen");
+  const TimingPort::Turn& request = turns[1];
+  return std::chrono::duration<double, std::milli>(request.first_answer - request.last_write)
+      .count();
+}
+
+}  // namespace
+
+ScaleFigures MeasureScale(const BenchSetup& setup, int entries, bool long_names) {
+  Scene scene;
+  for (int i = 0; i < entries; ++i) {
+    char name[64];
+    if (long_names && i % 2 == 1) {
+      std::snprintf(name, sizeof name, "a rather long program name %06d.prg", i);
+    } else {
+      std::snprintf(name, sizeof name, "g%06d.prg", i);
+    }
+    const int fd = ::open((scene.Root() / name).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0) throw std::runtime_error(std::string("cannot create ") + name);
+    ::close(fd);
+  }
+  WriteFile(scene.Root() / "target.prg", Bytes(100, 1));
+  ServedPeer served(OptionsFor(setup, scene));
+  ScaleFigures figures;
+  const auto best = [&](auto request) {
+    double fastest = 1e9;
+    for (int run = 0; run < 3; ++run) {
+      served.Timing().Clear();
+      const peer::LoadResult result = request();
+      if (!result.Succeeded) throw std::runtime_error("scale: " + result.Describe());
+      fastest = std::min(fastest, AnswerMs(served));
+    }
+    return fastest;
+  };
+  figures.listing_ms = best([&] { return served.Peer().Directory(); });
+  figures.exact_load_ms = best([&] { return served.Peer().Load("target.prg"); });
+  if (long_names) {
+    // The first long name in listing order, and so the first of its prefix.
+    figures.alternate_load_ms = best([&] { return served.Peer().Load("a_rath~1.prg"); });
+  }
+  return figures;
+}
+
 }  // namespace dorvane::bench

@@ -75,4 +75,13 @@ IdleFigures MeasureIdleCpu(const BenchSetup& setup);
 // "$" in a directory of 2,046 files, the medians over `listing_runs` requests.
 ListingFigures MeasureListing(const BenchSetup& setup);
 
+// Answer times (request sent to the server's first answer, best of the runs) in a
+// directory of `entries` files, half of them with long names when `long_names`.
+struct ScaleFigures {
+  double listing_ms = 0;         // "$"
+  double exact_load_ms = 0;      // a load by an exact name
+  double alternate_load_ms = 0;  // a load by an 8.3 alternate name (long names only)
+};
+ScaleFigures MeasureScale(const BenchSetup& setup, int entries, bool long_names);
+
 }  // namespace dorvane::bench

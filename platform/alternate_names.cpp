@@ -1,8 +1,7 @@
 #include "platform/alternate_names.h"
 
 #include <algorithm>
-#include <map>
-#include <set>
+#include <unordered_map>
 
 #include "platform/ascii_case.h"
 
@@ -63,38 +62,57 @@ std::string FormatAlternateName(std::string_view name, unsigned ordinal) {
   return out;
 }
 
-std::vector<std::string> AlternateNamesFor(const std::vector<std::string>& names) {
+std::string FoldedName(std::string_view name) {
+  std::string out(name);
+  for (char& c : out) c = static_cast<char>(FoldAscii(static_cast<unsigned char>(c)));
+  return out;
+}
+
+std::vector<std::size_t> ListingOrder(const std::vector<std::string>& names,
+                                      const std::vector<std::string>& folded) {
   std::vector<std::size_t> order(names.size());
   for (std::size_t i = 0; i < names.size(); ++i) order[i] = i;
-  std::sort(order.begin(), order.end(),
-            [&](std::size_t a, std::size_t b) { return NameOrderLess(names[a], names[b]); });
+  // The folded forms compare as plain bytes, which is much faster than folding
+  // every character at every comparison; ties fall back to NameOrderLess's rule.
+  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    const int by_folded = folded[a].compare(folded[b]);
+    if (by_folded != 0) return by_folded < 0;
+    return names[a] > names[b];
+  });
+  return order;
+}
 
-  // A long name needs an alternate, and so does every name after the first of a
-  // group that differs only in case: all of them would list as one name.
-  std::vector<std::size_t> needing;
-  for (std::size_t k = 0; k < order.size(); ++k) {
-    const std::string& name = names[order[k]];
-    const bool collides = k > 0 && EqualsFolded(names[order[k - 1]], name);
-    if (NeedsAlternateName(name) || collides) needing.push_back(order[k]);
-  }
-
-  // An alternate that equals a real name in any case would list the entry under a
-  // name every lookup resolves to the other one: that ordinal is passed over.
-  struct FoldedLess {
-    bool operator()(std::string_view a, std::string_view b) const {
-      return CompareFolded(a, b) < 0;
-    }
-  };
-  const std::set<std::string_view, FoldedLess> real(names.begin(), names.end());
-
+std::vector<std::string> AlternateNamesInListingOrder(const std::vector<std::string>& names,
+                                                      const std::vector<std::string>& folded) {
   std::vector<std::string> result(names.size());
-  std::map<std::string, unsigned> taken;
-  for (std::size_t i : needing) {
-    unsigned& ordinal = taken[AlternateNamePrefix(names[i])];
+  std::unordered_map<std::string, unsigned> taken;
+  for (std::size_t k = 0; k < names.size(); ++k) {
+    // A long name needs an alternate, and so does every name after the first of a
+    // group that differs only in case: all of them would list as one name.
+    const bool collides = k > 0 && folded[k - 1] == folded[k];
+    if (!NeedsAlternateName(names[k]) && !collides) continue;
+    unsigned& ordinal = taken[AlternateNamePrefix(names[k])];
+    // An alternate that equals a real name in any case would list the entry under a
+    // name every lookup resolves to the other one: that ordinal is passed over.
     do {
-      result[i] = FormatAlternateName(names[i], ++ordinal);
-    } while (real.count(result[i]) != 0);
+      result[k] = FormatAlternateName(names[k], ++ordinal);
+    } while (std::binary_search(folded.begin(), folded.end(), FoldedName(result[k])));
   }
+  return result;
+}
+
+std::vector<std::string> AlternateNamesFor(const std::vector<std::string>& names) {
+  std::vector<std::string> folded(names.size());
+  for (std::size_t i = 0; i < names.size(); ++i) folded[i] = FoldedName(names[i]);
+  const std::vector<std::size_t> order = ListingOrder(names, folded);
+  std::vector<std::string> sorted_names(names.size()), sorted_folded(names.size());
+  for (std::size_t k = 0; k < order.size(); ++k) {
+    sorted_names[k] = names[order[k]];
+    sorted_folded[k] = std::move(folded[order[k]]);
+  }
+  std::vector<std::string> in_order = AlternateNamesInListingOrder(sorted_names, sorted_folded);
+  std::vector<std::string> result(names.size());
+  for (std::size_t k = 0; k < order.size(); ++k) result[order[k]] = std::move(in_order[k]);
   return result;
 }
 

@@ -32,4 +32,18 @@ std::string FormatAlternateName(std::string_view name, unsigned ordinal);
 // name equals a real name of the directory in any case is skipped.
 std::vector<std::string> AlternateNamesFor(const std::vector<std::string>& names);
 
+// `name` with its ASCII letters in lower case: names that match without regard to
+// case have equal folded names, and folded names sort as the listing does.
+std::string FoldedName(std::string_view name);
+
+// The positions of `names` in listing order (NameOrderLess), given their folded
+// names.
+std::vector<std::size_t> ListingOrder(const std::vector<std::string>& names,
+                                      const std::vector<std::string>& folded);
+
+// As AlternateNamesFor, for names already in listing order with their folded names
+// beside them: what a large directory's listing uses, without sorting twice.
+std::vector<std::string> AlternateNamesInListingOrder(const std::vector<std::string>& names,
+                                                      const std::vector<std::string>& folded);
+
 }  // namespace dorvane

@@ -100,6 +100,14 @@ int WalkBeneath(int root, std::string_view path, int flags) {
       close(fd);
     } else if (errno != ELOOP && errno != ENOTDIR) {
       return -1;
+    } else {
+      // ENOTDIR or ELOOP from a plain file is the answer; from a link, go round.
+      const int code = errno;
+      if (sys::StatAt(current(), part.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+          !S_ISLNK(st.st_mode)) {
+        errno = code;
+        return -1;
+      }
     }
     if (++links > MaxLinks) {
       errno = ELOOP;

@@ -23,12 +23,6 @@ constexpr std::size_t KeptDirectories = 4;
 // A directory changed less than this before it was read is read again next time.
 constexpr time_t SettledSeconds = 2;
 
-std::string LowerAscii(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(FoldAscii(static_cast<unsigned char>(c)));
-  return out;
-}
-
 bool SameTime(const timespec& a, const timespec& b) {
   return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
@@ -38,17 +32,15 @@ bool SameTime(const timespec& a, const timespec& b) {
 bool DirNames::FindFolded(std::string_view name, std::size_t& index) const {
   // Listing order sorts by the folded name first, so the first of a group of names
   // equal without regard to case is where a binary search lands.
-  const auto it = std::lower_bound(names.begin(), names.end(), name,
-                                   [](const std::string& candidate, std::string_view wanted) {
-                                     return CompareFolded(candidate, wanted) < 0;
-                                   });
-  if (it == names.end() || !EqualsFolded(*it, name)) return false;
-  index = static_cast<std::size_t>(it - names.begin());
+  const std::string wanted = FoldedName(name);
+  const auto it = std::lower_bound(folded.begin(), folded.end(), wanted);
+  if (it == folded.end() || *it != wanted) return false;
+  index = static_cast<std::size_t>(it - folded.begin());
   return true;
 }
 
 bool DirNames::FindAlternate(std::string_view name, std::size_t& index) const {
-  const auto it = by_alternate.find(LowerAscii(name));
+  const auto it = by_alternate.find(FoldedName(name));
   if (it == by_alternate.end()) return false;
   index = it->second;
   return true;
@@ -66,13 +58,13 @@ DirNames MakeDirNames(std::vector<std::string> names, std::vector<ListedForm> fo
     forms.clear();
     for (const std::string& name : names) forms.push_back(PlainForm(name));
   }
-  std::vector<std::size_t> order(names.size());
-  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-  std::sort(order.begin(), order.end(),
-            [&](std::size_t a, std::size_t b) { return NameOrderLess(names[a], names[b]); });
+  std::vector<std::string> folded(names.size());
+  for (std::size_t i = 0; i < names.size(); ++i) folded[i] = FoldedName(names[i]);
+  const std::vector<std::size_t> order = ListingOrder(names, folded);
   DirNames out;
   for (std::size_t i : order) {
     out.names.push_back(std::move(names[i]));
+    out.folded.push_back(std::move(folded[i]));
     out.forms.push_back(std::move(forms[i]));
   }
   const std::size_t count = out.names.size();
@@ -111,7 +103,7 @@ DirNames MakeDirNames(std::vector<std::string> names, std::vector<ListedForm> fo
   // would list the entry under a name every lookup resolves to the other one: that
   // ordinal is passed over.
   std::set<std::string> taken(keys.begin(), keys.end());
-  for (const std::string& name : out.names) taken.insert(LowerAscii(name));
+  for (const std::string& name : out.names) taken.insert(FoldedName(name));
   out.alternates.assign(count, std::string());
   std::map<std::string, unsigned> ordinals;
   for (std::size_t i = 0; i < count; ++i) {
@@ -120,8 +112,8 @@ DirNames MakeDirNames(std::vector<std::string> names, std::vector<ListedForm> fo
     unsigned& ordinal = ordinals[AlternateNamePrefix(listed)];
     do {
       out.alternates[i] = FormatAlternateName(listed, ++ordinal);
-    } while (taken.count(LowerAscii(out.alternates[i])) != 0);
-    out.by_alternate.emplace(LowerAscii(out.alternates[i]), i);
+    } while (taken.count(FoldedName(out.alternates[i])) != 0);
+    out.by_alternate.emplace(FoldedName(out.alternates[i]), i);
   }
   return out;
 }
@@ -178,8 +170,9 @@ std::shared_ptr<const DirNames> DirNamesCache::Get(int dir, int& error) {
   auto made = std::make_shared<const DirNames>(MakeDirNames(std::move(names), std::move(forms)));
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
-  const bool settled = st.st_mtim.tv_sec + SettledSeconds < now.tv_sec &&
-                       st.st_ctim.tv_sec + SettledSeconds < now.tv_sec;
+  // Only the modification time need be settled: any later change of the entries
+  // sets it to the present, which then differs from the time kept.
+  const bool settled = st.st_mtim.tv_sec + SettledSeconds < now.tv_sec;
   kept_.erase(
       std::remove_if(kept_.begin(), kept_.end(),
                      [&](const Kept& k) { return k.dev == st.st_dev && k.ino == st.st_ino; }),

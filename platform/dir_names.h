@@ -22,6 +22,7 @@ namespace dorvane {
 
 struct DirNames {
   std::vector<std::string> names;       // listing order; no ".", ".." nor temporaries
+  std::vector<std::string> folded;      // per name: in lower case (FoldedName)
   std::vector<ListedForm> forms;        // per name: what it lists as
   std::vector<std::string> alternates;  // per name: its alternate, or "" when it lists as itself
   std::unordered_map<std::string, std::size_t> by_alternate;  // lower-case alternate -> index
@@ -56,9 +57,9 @@ bool ReadDirNames(int dir, std::vector<std::string>& names, int& error);
 class DirNamesCache {
  public:
   // The names of the directory `dir`. A copy kept from an earlier read is handed out
-  // while the directory's identity and change times are the same and those times
-  // were already well in the past when it was read: a file system's clock ticks
-  // coarsely, and a change in the same tick would not show.
+  // while the directory's identity and change times are the same and its
+  // modification time was already well in the past when it was read: a file
+  // system's clock ticks coarsely, and a change in the same tick would not show.
   std::shared_ptr<const DirNames> Get(int dir, int& error);
 
   // Drops every copy: after a change of our own, the next look reads afresh.

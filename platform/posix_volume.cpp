@@ -203,7 +203,14 @@ bool PosixVolume::LocatorRel(const DirEntry& entry, std::string& rel) const {
 std::unique_ptr<ReadableFile> PosixVolume::OpenRead(const DirEntry& entry) {
   std::string rel;
   if (!LocatorRel(entry, rel)) return nullptr;
-  const int fd = tree_.OpenPath(rel, O_RDONLY | O_NOCTTY | O_NONBLOCK);
+  std::string_view parent_rel, name;
+  SplitLastComponent(rel, parent_rel, name);
+  HeldDir parent;
+  int error = 0;
+  if (name.empty() || !tree_.OpenRel(parent_rel, parent, error)) return nullptr;
+  // As the search looked at it: a link is followed within the tree, one given by its
+  // full path included.
+  const int fd = tree_.OpenEntry(parent, std::string(name), O_RDONLY | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) return nullptr;
   // A container's header is no part of the C64 file: the load starts after it.
   if (entry.HeaderSize > 0 && lseek(fd, entry.HeaderSize, SEEK_SET) < 0) {

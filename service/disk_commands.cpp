@@ -40,6 +40,11 @@ void Server::CommandChangeDrive(std::string argument) {
 void Server::CommandChangeDir(std::string argument) {
   // An empty argument means the root, as it does on a drive.
   const std::string path = argument.empty() ? "/" : argument;
+  if (NamesHiddenEntry(path)) {
+    panel_.LogLine(HiddenRefusal(path));
+    link_.SendStatus(stError);
+    return;
+  }
   if (!HoldsNul(path) && volume_.ChangeDir(path)) {
     link_.SendStatus(stOk);
     return;
@@ -56,6 +61,12 @@ void Server::CommandDelete(std::string argument) {
     return;
   }
 
+  argument = WithoutDriveLetter(argument);
+  if (NamesHiddenEntry(argument)) {
+    panel_.LogLine(HiddenRefusal(argument));
+    link_.SendStatus(stDeleteError);
+    return;
+  }
   DirEntry entry;
   bool found = false;
   if (!argument.empty() && !HoldsNul(argument)) {
@@ -65,8 +76,10 @@ void Server::CommandDelete(std::string argument) {
     if (search) {
       found = search->Next(entry);
       // Below the root a search yields ".." early; only a first match of that name is
-      // passed over, so "s:*" in a subdirectory does not aim at the parent.
+      // passed over, so "s:*" in a subdirectory does not aim at the parent. Hidden
+      // entries are the host's: a pattern passes over them.
       if (found && entry.Name == "..") found = search->Next(entry);
+      while (found && (entry.Attributes & faHidden) != 0) found = search->Next(entry);
     }
   }
   if (!found) {
@@ -87,6 +100,12 @@ void Server::CommandDelete(std::string argument) {
 }
 
 void Server::CommandMakeDir(std::string argument) {
+  argument = WithoutDriveLetter(argument);
+  if (NamesHiddenEntry(argument)) {
+    panel_.LogLine(HiddenRefusal(argument));
+    link_.SendStatus(stError);
+    return;
+  }
   const bool made = !argument.empty() && !HoldsNul(argument) && volume_.MakeDir(argument);
   link_.SendStatus(made ? stOk : stError);
 }
@@ -99,12 +118,17 @@ void Server::CommandRename(std::string argument) {
     link_.SendStatus(stRenameError);
     return;
   }
-  const std::string new_name = argument.substr(0, equals);
-  const std::string old_name = argument.substr(equals + 1);
+  const std::string new_name = WithoutDriveLetter(argument.substr(0, equals));
+  const std::string old_name = WithoutDriveLetter(argument.substr(equals + 1));
 
   // Logged before the attempt, so the log has it whether the rename works or not.
   panel_.LogLine(ShortText("Renaming file " + PetsciiToHostName(old_name) + " to " +
                            PetsciiToHostName(new_name)));
+  if (NamesHiddenEntry(old_name) || NamesHiddenEntry(new_name)) {
+    panel_.LogLine(HiddenRefusal(NamesHiddenEntry(old_name) ? old_name : new_name));
+    link_.SendStatus(stRenameError);
+    return;
+  }
   const bool usable = !new_name.empty() && !old_name.empty() && !HoldsNul(argument);
   if (usable && volume_.Rename(old_name, new_name)) {
     link_.SendStatus(stOk);

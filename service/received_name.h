@@ -16,6 +16,18 @@ std::string ConvertReceivedName(const Packet& packet);
 // it and so act on another entry than the C64 meant: it never reaches the volume.
 bool HoldsNul(const std::string& name);
 
+// A name that begins with a drive letter and a colon ("d:intro") names an entry of
+// the served root, as a change of drive does: "/intro". Other names pass unchanged.
+std::string WithoutDriveLetter(const std::string& name);
+
+// Whether any component of a path is a hidden name (begins with "." and is neither
+// "." nor ".."). Hidden entries are the host's own settings: the C64 may see them
+// listed but never creates, replaces, deletes, renames or enters one.
+bool NamesHiddenEntry(const std::string& path);
+
+// The log line of a request refused for naming a hidden entry.
+std::string HiddenRefusal(const std::string& name);
+
 // A log line or other short text: at most 255 bytes, and when it is UTF-8, cut
 // between characters so that it stays UTF-8.
 std::string ShortText(std::string text);

@@ -36,7 +36,8 @@ void Server::StepLoadOpen() {
   bool found = false;
   if (!HoldsNul(CurrentName)) {
     int error = 0;
-    if (std::unique_ptr<DirSearch> search = volume_.FindFirst(CurrentName, error)) {
+    const std::string pattern = WithoutDriveLetter(CurrentName);
+    if (std::unique_ptr<DirSearch> search = volume_.FindFirst(pattern, error)) {
       while (search->Next(entry)) {
         if ((entry.Attributes & NotLoadable) == 0) {
           found = true;
@@ -130,7 +131,12 @@ void Server::StepLoadSendBlock() {
 
 void Server::StepSaveOpen() {
   PendingSave.reset();
-  if (!HoldsNul(CurrentName)) PendingSave = volume_.CreateForSave(CurrentName);
+  const std::string name = WithoutDriveLetter(CurrentName);
+  if (NamesHiddenEntry(name)) {
+    panel_.LogLine(HiddenRefusal(CurrentName));
+  } else if (!HoldsNul(name)) {
+    PendingSave = volume_.CreateForSave(name);
+  }
   if (!PendingSave) {
     link_.SendStatus(stOpenError);
     State = ssIdle;
@@ -172,7 +178,13 @@ void Server::StepSaveReceive() {
       State = ssSaveAck;
       break;
     case stEndOfFile:
-      PendingSave->Commit();
+      try {
+        PendingSave->Commit();
+      } catch (const SaveRefused& refused) {
+        // The host changed the target meanwhile; the old file stays, and serving goes on.
+        panel_.LogLine(
+            ShortText("Save discarded, " + std::string(refused.what()) + ": " + CurrentName));
+      }
       PendingSave.reset();
       State = ssIdle;
       break;

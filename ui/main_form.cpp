@@ -92,6 +92,7 @@ void TMainForm::BuildControls() {
   Memo1->setObjectName("Memo1");
   Memo1->setFont(font);
   Memo1->setReadOnly(true);
+  Memo1->setMaximumBlockCount(MaxLogLines);  // one block per line; the oldest go first
   // Read-only, yet the operator may still select and copy from the log.
   Memo1->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
   Memo1->setFocusPolicy(Qt::StrongFocus);

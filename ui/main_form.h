@@ -40,6 +40,9 @@ class TMainForm : public QWidget, public dorvane::OperatorPanel {
   static constexpr int OuterHeight = 368;
   static constexpr int OuterLeft = 507;
   static constexpr int OuterTop = 304;
+  // The log keeps the newest lines only: a flood of stray bytes writes two lines a
+  // byte, and an endless log would grow without bound and slow every append.
+  static constexpr int MaxLogLines = 10000;
 
   // The form keeps references to all three; they must outlive it. It builds its
   // own Link and Server over itself as their panel.

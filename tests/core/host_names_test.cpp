@@ -49,15 +49,16 @@ Bytes LoadScript(const std::string& name) {
 }
 
 TEST(HostNames, EveryPetsciiByteThroughSaveListAndLoad) {
-  // "n" and one byte: every byte but 0x00, "/" and the wildcards "*" and "?", which
-  // no save accepts. Letters in either PETSCII case fold to one host name, the last
-  // save winning, and list as unshifted letters.
+  // "1" and one byte (a digit, so that "1:" names no drive): every byte but 0x00,
+  // "/" and the wildcards "*" and "?", which no save accepts. Letters in either
+  // PETSCII case fold to one host name, the last save winning, and list as
+  // unshifted letters.
   ServedRig rig;
   std::map<std::string, Bytes> expected;  // listed name -> content
   Bytes replies;
   for (int b = 0x01; b <= 0xFF; ++b) {
     if (b == '/' || b == '*' || b == '?') continue;
-    const std::string name = std::string("n") + static_cast<char>(b);
+    const std::string name = std::string("1") + static_cast<char>(b);
     const Bytes content = {static_cast<std::uint8_t>(b), 0x00, static_cast<std::uint8_t>(~b)};
     rig.Send(SaveScript(name, content));
     replies = Cat({replies, {AttentionEcho(ptAttention)}, StatusBytes(stOk), StatusBytes(stOk)});

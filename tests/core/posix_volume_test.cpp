@@ -597,6 +597,18 @@ TEST_F(PosixVolumeTest, CurrentDirectoryChangedByAnotherProgramIsFollowed) {
          fs::rename(At("a/games"), outside_ / "games");
          return At("a");
        }},
+      {"moved out of the tree, a link to it put in its place",
+       [&] {
+         fs::rename(At("a/games"), outside_ / "games");
+         fs::create_directory_symlink(outside_ / "games", At("a/games"));
+         return At("a");
+       }},
+      {"moved out of the tree, a relative link to it put in its place",
+       [&] {
+         fs::rename(At("a/games"), outside_ / "games");
+         fs::create_directory_symlink("../../outside/games", At("a/games"));
+         return At("a");
+       }},
       {"removed",
        [&] {
          fs::remove_all(At("a/games"));
@@ -620,6 +632,13 @@ TEST_F(PosixVolumeTest, CurrentDirectoryChangedByAnotherProgramIsFollowed) {
     int error = -1;
     EXPECT_NE(volume.FindFirst("*", error), nullptr) << what << " error " << error;
     EXPECT_EQ(volume.CurrentDirDisplay(), where.string()) << what;
+    // Whatever happened, the next save and new directory land where the C64 now is.
+    Save(volume, "after.prg", "a");
+    EXPECT_TRUE(volume.MakeDir("made")) << what;
+    EXPECT_EQ(Read(where / "after.prg"), "a") << what;
+    EXPECT_TRUE(fs::is_directory(where / "made")) << what;
+    EXPECT_FALSE(Exists(outside_ / "games/after.prg")) << what;
+    EXPECT_FALSE(Exists(outside_ / "games/made")) << what;
   }
 }
 
@@ -748,6 +767,34 @@ TEST_F(PosixVolumeTest, ChangeDirFollowsThePathOrChangesNothing) {
   }
   EXPECT_FALSE(volume.ChangeDir(std::string("New\0", 4)));
   EXPECT_EQ(volume.CurrentDirDisplay(), At("Games").string());
+}
+
+}  // namespace
+}  // namespace dorvane
+
+namespace dorvane {
+namespace {
+
+// A link that names a place inside the root by its full path stays inside: the
+// kernel's fence takes every absolute link for one leading out, the volume does not.
+TEST_F(PosixVolumeTest, LinksByFullPathIntoTheRootWork) {
+  fs::create_directory(At("games"));
+  Write("games/intro.prg", "intro");
+  fs::create_directory_symlink(At("games"), At("g"));
+  fs::create_symlink(At("games/intro.prg"), At("i.prg"));
+  PosixVolume volume(root_);
+
+  const DirEntry entry = Found(volume, "i.prg");
+  EXPECT_EQ(entry.Attributes, 0u);
+  auto file = volume.OpenRead(entry);
+  ASSERT_NE(file, nullptr);
+  std::uint8_t buffer[16];
+  EXPECT_EQ(file->Read(buffer, sizeof buffer), 5u);
+  Save(volume, "i.prg", "saved");
+  EXPECT_EQ(Read(At("games/intro.prg")), "saved");
+  EXPECT_TRUE(fs::is_symlink(At("i.prg")));
+  EXPECT_TRUE(volume.ChangeDir("g"));
+  EXPECT_EQ(volume.CurrentDirDisplay(), At("games").string());
 }
 
 }  // namespace

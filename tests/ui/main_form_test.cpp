@@ -242,6 +242,17 @@ TEST_F(MainFormTest, LogLineAppendsKeepsTheNewestLineInSightAndRunsPendingEvents
   EXPECT_EQ(LogLines(*form).back(), "Action 59");
 }
 
+TEST_F(MainFormTest, LogKeepsOnlyTheNewestTenThousandLines) {
+  for (int i = 0; i < TMainForm::MaxLogLines + 5; ++i) {
+    form->Memo1->appendPlainText(QString("Line %1").arg(i));
+  }
+  form->LogLine("Newest");
+  const std::vector<std::string> lines = LogLines(*form);
+  ASSERT_EQ(lines.size(), 10000u);
+  EXPECT_EQ(lines.front(), "Line 6");
+  EXPECT_EQ(lines.back(), "Newest");
+}
+
 TEST_F(MainFormTest, StatusCaptionIsAlsoTheApplicationsTitle) {
   form->SetStatusCaption("Dorvane V5.1 Sending directory...");
   EXPECT_EQ(form->windowTitle(), "Dorvane V5.1 Sending directory...");
