@@ -4,12 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <climits>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "formats/p00_file.h"
 #include "formats/petscii_names.h"
 #include "link/os_error.h"
 #include "platform/alternate_names.h"
@@ -212,10 +214,17 @@ std::unique_ptr<ReadableFile> PosixVolume::OpenRead(const DirEntry& entry) {
   // full path included.
   const int fd = tree_.OpenEntry(parent, std::string(name), O_RDONLY | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) return nullptr;
-  // A container's header is no part of the C64 file: the load starts after it.
-  if (entry.HeaderSize > 0 && lseek(fd, entry.HeaderSize, SEEK_SET) < 0) {
-    close(fd);
-    return nullptr;
+  // A container's header is no part of the C64 file: the load starts after it. It
+  // is checked again, in case another program changed the file since the search.
+  if (entry.HeaderSize > 0) {
+    std::array<std::uint8_t, P00HeaderSize> header{};
+    ++sys::CallCount();
+    if (entry.HeaderSize != P00HeaderSize ||
+        pread(fd, header.data(), header.size(), 0) != static_cast<ssize_t>(header.size()) ||
+        !ParseP00Header(header) || lseek(fd, entry.HeaderSize, SEEK_SET) < 0) {
+      close(fd);
+      return nullptr;
+    }
   }
   return ReadableFromFd(fd);
 }
