@@ -147,5 +147,18 @@ TEST(HostNames, ASaveBesideAContainerWritesAPlainFileThatListsFirst) {
   EXPECT_EQ(rig.Replies(), replies);
 }
 
+TEST(HostNames, AContainerDamagedAfterTheSearchIsNotLoaded) {
+  ServedRig rig;
+  rig.Put("game.p00", AsBytes(Container("GAME", "data")));
+  int error = 0;
+  DirEntry entry;
+  ASSERT_TRUE(rig.volume.FindFirst("game", error)->Next(entry));
+  EXPECT_EQ(entry.Size, 4u);
+  // Another program overwrites it between the search and the open: its first 26
+  // bytes are data now, and leaving them out would send the C64 a cut file.
+  rig.Put("game.p00", AsBytes(std::string(40, 'x')));
+  EXPECT_EQ(rig.volume.OpenRead(entry), nullptr);
+}
+
 }  // namespace
 }  // namespace dorvane::testing
