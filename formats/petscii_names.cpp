@@ -1,5 +1,6 @@
 #include "formats/petscii_names.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -214,7 +215,8 @@ std::string PetsciiToHostName(std::string_view petscii) {
 }
 
 std::string HostNameToPetscii(std::string_view host) {
-  if (!IsValidUtf8(host)) return std::string(host);
+  // Most host names are ASCII without an escape: they read as they are.
+  if (ReadsAsItself(host) || !IsValidUtf8(host)) return std::string(host);
   std::string petscii;
   petscii.reserve(host.size());
   std::size_t pos = 0;
@@ -235,6 +237,11 @@ std::string HostNameToPetscii(std::string_view host) {
     }
   }
   return petscii;
+}
+
+bool ReadsAsItself(std::string_view host) {
+  return std::all_of(host.begin(), host.end(),
+                     [](char c) { return static_cast<std::uint8_t>(c) < 0x80 && c != '{'; });
 }
 
 bool IsValidUtf8(std::string_view text) {

@@ -27,6 +27,10 @@ std::string PetsciiToHostName(std::string_view petscii);
 // bytes. The result never holds "/" nor a 0x00 byte unless the host name does.
 std::string HostNameToPetscii(std::string_view host);
 
+// Whether HostNameToPetscii gives `host` back byte for byte without having to look
+// closer: ASCII without "{". (Other names may come back unchanged too.)
+bool ReadsAsItself(std::string_view host);
+
 // Whether `text` is well-formed UTF-8: no stray continuation bytes, no cut-off or
 // over-long sequences, no surrogates, nothing past U+10FFFF.
 bool IsValidUtf8(std::string_view text);

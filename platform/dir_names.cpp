@@ -47,7 +47,9 @@ bool DirNames::FindAlternate(std::string_view name, std::size_t& index) const {
 }
 
 bool DirNames::FindListed(std::string_view name, std::size_t& index) const {
-  const auto it = by_listed.find(FoldPetsciiLetters(name));
+  const std::string key = FoldPetsciiLetters(name);
+  if (by_listed.empty()) return FindFolded(key, index);
+  const auto it = by_listed.find(key);
   if (it == by_listed.end()) return false;
   index = it->second;
   return true;
@@ -69,11 +71,32 @@ DirNames MakeDirNames(std::vector<std::string> names, std::vector<ListedForm> fo
   }
   const std::size_t count = out.names.size();
 
+  // A directory whose every entry lists as its own host name, letters folding alike
+  // on both sides (the usual case, and a large directory's), needs no more than the
+  // host names' own alternates.
+  const auto lists_as_itself = [&](std::size_t i) {
+    const std::string& name = out.names[i];
+    return out.forms[i].Name.empty() && std::none_of(name.begin(), name.end(), [](char c) {
+             return static_cast<std::uint8_t>(c) >= 0xC1 && static_cast<std::uint8_t>(c) <= 0xDA;
+           });
+  };
+  bool all_as_themselves = true;
+  for (std::size_t i = 0; i < count && all_as_themselves; ++i) {
+    all_as_themselves = lists_as_itself(i);
+  }
+  if (all_as_themselves) {
+    out.alternates = AlternateNamesInListingOrder(out.names, out.folded);
+    for (std::size_t i = 0; i < count; ++i) {
+      if (!out.alternates[i].empty()) out.by_alternate.emplace(FoldedName(out.alternates[i]), i);
+    }
+    return out;
+  }
+
   // Entries that list the same once folded, in listing order.
   std::vector<std::string> keys(count);
   std::unordered_map<std::string, std::vector<std::size_t>> groups;
   for (std::size_t i = 0; i < count; ++i) {
-    keys[i] = FoldPetsciiLetters(out.forms[i].Name);
+    keys[i] = FoldPetsciiLetters(ListedNameOf(out.names[i], out.forms[i]));
     groups[keys[i]].push_back(i);
   }
   std::vector<bool> needs(count, false);
@@ -96,7 +119,7 @@ DirNames MakeDirNames(std::vector<std::string> names, std::vector<ListedForm> fo
     out.by_listed.emplace(key, keeper);
   }
   for (std::size_t i = 0; i < count; ++i) {
-    if (NeedsAlternateName(out.forms[i].Name)) needs[i] = true;
+    if (NeedsAlternateName(ListedNameOf(out.names[i], out.forms[i]))) needs[i] = true;
   }
 
   // An alternate that equals a name of the directory, listed or real, in any case
@@ -108,7 +131,7 @@ DirNames MakeDirNames(std::vector<std::string> names, std::vector<ListedForm> fo
   std::map<std::string, unsigned> ordinals;
   for (std::size_t i = 0; i < count; ++i) {
     if (!needs[i]) continue;
-    const std::string& listed = out.forms[i].Name;
+    const std::string& listed = ListedNameOf(out.names[i], out.forms[i]);
     unsigned& ordinal = ordinals[AlternateNamePrefix(listed)];
     do {
       out.alternates[i] = FormatAlternateName(listed, ++ordinal);

@@ -27,7 +27,8 @@ struct DirNames {
   std::vector<std::string> alternates;  // per name: its alternate, or "" when it lists as itself
   std::unordered_map<std::string, std::size_t> by_alternate;  // lower-case alternate -> index
   // The C64's key of a listed name (its letters folded as the server folds what the
-  // C64 sends) -> the one entry that name finds.
+  // C64 sends) -> the one entry that name finds. Left empty when every entry lists
+  // as its own host name: the folded names answer then.
   std::unordered_map<std::string, std::size_t> by_listed;
 
   // The entry listed under `name` without regard to case: of names that differ only

@@ -38,7 +38,9 @@ bool ReadHeader(int dir, const std::string& name, int flags, UniqueFd& fd, P00He
 
 ListedForm PlainForm(const std::string& name) {
   ListedForm form;
-  form.Name = HostNameToPetscii(name);
+  if (ReadsAsItself(name)) return form;
+  std::string listed = HostNameToPetscii(name);
+  if (listed != name) form.Name = std::move(listed);
   return form;
 }
 

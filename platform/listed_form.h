@@ -13,7 +13,9 @@
 namespace dorvane {
 
 struct ListedForm {
-  std::string Name;  // PETSCII, before the listing's upper-casing and any alternate name
+  // PETSCII, before the listing's upper-casing and any alternate name; empty when
+  // it is the host name byte for byte (a host name never is empty).
+  std::string Name;
   CbmFileType Type = CbmFileType::Prg;
   std::uint32_t HeaderSize = 0;  // bytes before the C64 file's data; 0 for a plain entry
   std::uint8_t RecordSize = 0;   // a container's REL record size
@@ -27,6 +29,11 @@ ListedForm ReadListedForm(int dir, const std::string& name);
 
 // The listed name of a plain entry: its host name through the PETSCII mapping.
 ListedForm PlainForm(const std::string& name);
+
+// The name an entry of host name `name` lists as, given its form.
+inline const std::string& ListedNameOf(const std::string& name, const ListedForm& form) {
+  return form.Name.empty() ? name : form.Name;
+}
 
 // Puts `c64_name` into the header of the container `name` of `dir`, keeping its
 // record size: letters become the unshifted PETSCII letters a disk shows. False,

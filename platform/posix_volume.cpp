@@ -43,7 +43,7 @@ bool Describe(const HostTree& tree, const HeldDir& dir, const std::string& name,
   if (sys::StatAt(dir.fd.Get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
   entry.Name = name;
   entry.AlternateName.clear();
-  entry.ListedName = form.Name == name ? std::string() : form.Name;
+  entry.ListedName = form.Name;
   entry.Type = form.Type;
   entry.HeaderSize = form.HeaderSize;
   entry.Locator = JoinRel(tree.Display(dir), name);
@@ -117,7 +117,7 @@ class PatternSearch : public DirSearch {
       const ListedForm& form = names_->forms[i];
       if (!MatchesWildcard(pattern_, name) &&
           (alternate.empty() || !MatchesWildcard(pattern_, alternate)) &&
-          !MatchesWildcard(pattern_, FoldPetsciiLetters(form.Name))) {
+          !MatchesWildcard(pattern_, FoldPetsciiLetters(ListedNameOf(name, form)))) {
         continue;
       }
       if (!Describe(tree_, dir_, name, form, entry)) continue;
