@@ -34,6 +34,11 @@ void Server::CommandChangeDrive(std::string argument) {
   }
   const std::string rest = argument.substr(2);
   const std::string path = !rest.empty() && rest[0] == '/' ? rest : "/" + rest;
+  if (NamesHiddenEntry(path)) {
+    panel_.LogLine(HiddenRefusal(path));
+    link_.SendStatus(stError);
+    return;
+  }
   link_.SendStatus(volume_.ChangeDir(path) ? stOk : stError);
 }
 

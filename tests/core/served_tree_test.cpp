@@ -155,6 +155,7 @@ TEST(HiddenEntries, CommandsThatWouldChangeOrEnterOneAreRefusedWithALogLine) {
        kRenameError,
        {"Renaming file .profile to notes", "Hidden entries are the host's, refused: .profile"}},
       {"c:.config", kError, {"Hidden entries are the host's, refused: .config"}},
+      {"c:d:.config", kError, {"Hidden entries are the host's, refused: /.config"}},
       {"c:.config/autostart",
        kError,
        {"Hidden entries are the host's, refused: .config/autostart"}},
