@@ -7,7 +7,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <map>
+#include <set>
 
+#include "formats/petscii_names.h"
 #include "platform/alternate_names.h"
 #include "platform/ascii_case.h"
 #include "platform/posix_files.h"
@@ -43,20 +46,97 @@ bool DirNames::FindAlternate(std::string_view name, std::size_t& index) const {
   return true;
 }
 
-DirNames MakeDirNames(std::vector<std::string> names) {
+bool DirNames::FindListed(std::string_view name, std::size_t& index) const {
+  const std::string key = FoldPetsciiLetters(name);
+  if (by_listed.empty()) return FindFolded(key, index);
+  const auto it = by_listed.find(key);
+  if (it == by_listed.end()) return false;
+  index = it->second;
+  return true;
+}
+
+DirNames MakeDirNames(std::vector<std::string> names, std::vector<ListedForm> forms) {
+  if (forms.size() != names.size()) {
+    forms.clear();
+    for (const std::string& name : names) forms.push_back(PlainForm(name));
+  }
   std::vector<std::string> folded(names.size());
   for (std::size_t i = 0; i < names.size(); ++i) folded[i] = FoldedName(names[i]);
   const std::vector<std::size_t> order = ListingOrder(names, folded);
   DirNames out;
-  out.names.resize(names.size());
-  out.folded.resize(names.size());
-  for (std::size_t k = 0; k < order.size(); ++k) {
-    out.names[k] = std::move(names[order[k]]);
-    out.folded[k] = std::move(folded[order[k]]);
+  for (std::size_t i : order) {
+    out.names.push_back(std::move(names[i]));
+    out.folded.push_back(std::move(folded[i]));
+    out.forms.push_back(std::move(forms[i]));
   }
-  out.alternates = AlternateNamesInListingOrder(out.names, out.folded);
-  for (std::size_t i = 0; i < out.alternates.size(); ++i) {
-    if (!out.alternates[i].empty()) out.by_alternate.emplace(FoldedName(out.alternates[i]), i);
+  const std::size_t count = out.names.size();
+
+  // A directory whose every entry lists as its own host name, letters folding alike
+  // on both sides (the usual case, and a large directory's), needs no more than the
+  // host names' own alternates.
+  const auto lists_as_itself = [&](std::size_t i) {
+    const std::string& name = out.names[i];
+    return out.forms[i].Name.empty() && std::none_of(name.begin(), name.end(), [](char c) {
+             return static_cast<std::uint8_t>(c) >= 0xC1 && static_cast<std::uint8_t>(c) <= 0xDA;
+           });
+  };
+  bool all_as_themselves = true;
+  for (std::size_t i = 0; i < count && all_as_themselves; ++i) {
+    all_as_themselves = lists_as_itself(i);
+  }
+  if (all_as_themselves) {
+    out.alternates = AlternateNamesInListingOrder(out.names, out.folded);
+    for (std::size_t i = 0; i < count; ++i) {
+      if (!out.alternates[i].empty()) out.by_alternate.emplace(FoldedName(out.alternates[i]), i);
+    }
+    return out;
+  }
+
+  // Entries that list the same once folded, in listing order.
+  std::vector<std::string> keys(count);
+  std::unordered_map<std::string, std::vector<std::size_t>> groups;
+  for (std::size_t i = 0; i < count; ++i) {
+    keys[i] = FoldPetsciiLetters(ListedNameOf(out.names[i], out.forms[i]));
+    groups[keys[i]].push_back(i);
+  }
+  std::vector<bool> needs(count, false);
+  for (const auto& [key, members] : groups) {
+    // The one the C64's name finds first keeps it, so that the listed name loads
+    // the entry it stands beside.
+    const std::string host = PetsciiToHostName(key);
+    std::size_t keeper = members.front();
+    const auto exact = std::find_if(members.begin(), members.end(),
+                                    [&](std::size_t i) { return out.names[i] == host; });
+    const auto folded = std::find_if(members.begin(), members.end(), [&](std::size_t i) {
+      return EqualsFolded(out.names[i], host);
+    });
+    if (exact != members.end()) {
+      keeper = *exact;
+    } else if (folded != members.end()) {
+      keeper = *folded;
+    }
+    for (std::size_t i : members) needs[i] = i != keeper;
+    out.by_listed.emplace(key, keeper);
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    if (NeedsAlternateName(ListedNameOf(out.names[i], out.forms[i]))) needs[i] = true;
+  }
+
+  // An alternate that equals a name of the directory, listed or real, in any case
+  // would list the entry under a name every lookup resolves to the other one: that
+  // ordinal is passed over.
+  std::set<std::string> taken(keys.begin(), keys.end());
+  for (const std::string& name : out.names) taken.insert(FoldedName(name));
+  out.alternates.assign(count, std::string());
+  std::map<std::string, unsigned> ordinals;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (!needs[i]) continue;
+    const std::string& listed = ListedNameOf(out.names[i], out.forms[i]);
+    unsigned& ordinal = ordinals[AlternateNamePrefix(listed)];
+    do {
+      out.alternates[i] = FormatAlternateName(listed, ++ordinal);
+    } while (taken.count(FoldedName(out.alternates[i])) != 0);
+    out.by_alternate.emplace(FoldedName(out.alternates[i]), i);
   }
   return out;
 }
@@ -107,7 +187,10 @@ std::shared_ptr<const DirNames> DirNamesCache::Get(int dir, int& error) {
   }
   std::vector<std::string> names;
   if (!ReadDirNames(dir, names, error)) return nullptr;
-  auto made = std::make_shared<const DirNames>(MakeDirNames(std::move(names)));
+  std::vector<ListedForm> forms;
+  forms.reserve(names.size());
+  for (const std::string& name : names) forms.push_back(ReadListedForm(dir, name));
+  auto made = std::make_shared<const DirNames>(MakeDirNames(std::move(names), std::move(forms)));
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
   // Only the modification time need be settled: any later change of the entries

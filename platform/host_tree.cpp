@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "formats/petscii_names.h"
 #include "link/os_error.h"
 #include "platform/alternate_names.h"
 #include "platform/ascii_case.h"
@@ -212,7 +213,7 @@ bool HostTree::ResolveDirectory(std::string_view path, const HeldDir& current, H
 bool HostTree::FindName(const HeldDir& dir, std::string_view name, std::string& real, int& error) {
   error = ENOENT;
   if (!IsPlainName(name)) return false;
-  const std::string exact(name);
+  const std::string exact = PetsciiToHostName(name);
   struct stat st;
   if (sys::StatAt(dir.fd.Get(), exact.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
     real = exact;
@@ -221,8 +222,8 @@ bool HostTree::FindName(const HeldDir& dir, std::string_view name, std::string& 
   const std::shared_ptr<const DirNames> names = Names(dir, error);
   if (!names) return false;
   std::size_t index = 0;
-  const bool found = names->FindFolded(name, index) || names->FindAlternate(name, index) ||
-                     (listed_ != nullptr && listed_->Find(*names, name, index));
+  const bool found = names->FindFolded(exact, index) || names->FindAlternate(name, index) ||
+                     names->FindListed(name, index);
   if (!found) {
     error = ENOENT;
     return false;
@@ -236,22 +237,23 @@ std::shared_ptr<const DirNames> HostTree::Names(const HeldDir& dir, int& error) 
 }
 
 bool HostTree::Clashes(const HeldDir& dir, std::string_view name, std::string_view except) {
-  const std::string exact(name);
+  const std::string exact = PetsciiToHostName(name);
   struct stat st;
-  if (name != except && sys::StatAt(dir.fd.Get(), exact.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+  if (exact != except && sys::StatAt(dir.fd.Get(), exact.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
     return true;
   }
   int error = 0;
   const std::shared_ptr<const DirNames> names = Names(dir, error);
   if (!names) return true;  // cannot tell: refuse
   std::size_t index = 0;
-  if (names->FindFolded(name, index)) {
-    for (; index < names->names.size() && EqualsFolded(names->names[index], name); ++index) {
+  if (names->FindFolded(exact, index)) {
+    for (; index < names->names.size() && EqualsFolded(names->names[index], exact); ++index) {
       if (names->names[index] != except) return true;
     }
   }
-  // A new entry under another's alternate name would take that name from it.
-  return names->FindAlternate(name, index) && names->names[index] != except;
+  // A new entry under another's alternate or listed name would take that name from it.
+  if (names->FindAlternate(name, index) && names->names[index] != except) return true;
+  return names->FindListed(name, index) && names->names[index] != except;
 }
 
 bool HostTree::StillInside(HeldDir& dir) {

@@ -25,15 +25,6 @@ struct HeldDir {
   ino_t ino = 0;
 };
 
-// Further names an entry may be found by, after its own names and alternate names:
-// the seam where a mapping of listed names plugs into the one resolution.
-class ListedNameSource {
- public:
-  virtual ~ListedNameSource() = default;
-  // The index into `names.names` of the entry listed as `name`; false for none.
-  virtual bool Find(const DirNames& names, std::string_view name, std::size_t& index) const = 0;
-};
-
 class HostTree {
  public:
   // Opens `root`; throws OsError when it is no directory that can be entered.
@@ -54,11 +45,13 @@ class HostTree {
   // into a hidden directory).
   bool ResolveDirectory(std::string_view path, const HeldDir& current, HeldDir& out, int& error);
 
-  // The one resolution of a C64 name in a directory: the exact name, then the one
-  // entry listed under it without regard to case, then the entry whose alternate
-  // name it is, then a listed name from the ListedNameSource. `real` gets the
-  // entry's own name. False with ENOENT when nothing answers; an exact name costs
-  // one system call whatever the size of the directory.
+  // The one resolution of a C64 name in a directory: the exact host name it maps
+  // to (formats/petscii_names.h), then the one entry listed under that without
+  // regard to case, then the entry whose alternate name it is, then the entry that
+  // lists as it (a host name read back through the mapping, or the C64 name inside
+  // a P00 container). `real` gets the entry's own name. False with ENOENT when
+  // nothing answers; an exact name costs one system call whatever the size of the
+  // directory.
   bool FindName(const HeldDir& dir, std::string_view name, std::string& real, int& error);
 
   // The directory's names in listing order with their alternates (kept while the
@@ -73,9 +66,10 @@ class HostTree {
   // Opens the path `rel` from the root as a held directory.
   bool OpenRel(std::string_view rel, HeldDir& out, int& error) const;
 
-  // True when `name` would clash with an entry of `dir` in any letter case, other
-  // than `except` (a rename may change the case of its own name). A directory that
-  // cannot be read counts as a clash.
+  // True when the C64 name `name` would clash with an entry of `dir` in any letter
+  // case or by any name the entry is found by, other than the entry `except` (a
+  // rename may change the case of its own name). A directory that cannot be read
+  // counts as a clash.
   bool Clashes(const HeldDir& dir, std::string_view name, std::string_view except);
 
   // Checks that `dir` still lies beneath the root, wherever another program has
@@ -85,9 +79,6 @@ class HostTree {
 
   // Something in the tree changed by our own hand: forget the names kept.
   void Changed() { names_.Forget(); }
-
-  // The seam for a mapping of listed names; not owned, may be null.
-  void SetListedNames(const ListedNameSource* source) { listed_ = source; }
 
  private:
   // Wraps a directory descriptor: its identity, and its path read from the kernel
@@ -102,7 +93,6 @@ class HostTree {
   dev_t root_dev_ = 0;
   ino_t root_ino_ = 0;
   DirNamesCache names_;
-  const ListedNameSource* listed_ = nullptr;
 };
 
 // Splits a C64 path at its last "/" into the directory part ("" for none, "/" for

@@ -4,14 +4,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <climits>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "formats/p00_file.h"
+#include "formats/petscii_names.h"
 #include "link/os_error.h"
 #include "platform/alternate_names.h"
+#include "platform/listed_form.h"
 #include "platform/posix_files.h"
 #include "platform/sys_calls.h"
 #include "platform/wildcard.h"
@@ -31,12 +35,17 @@ bool IsNewName(std::string_view name) {
          !IsHiddenName(name);
 }
 
-// Name, size and attributes of the entry `name` of `dir`; false when it vanished.
-bool Describe(const HostTree& tree, const HeldDir& dir, const std::string& name, DirEntry& entry) {
+// Name, size and attributes of the entry `name` of `dir`, listed as `form`; false
+// when it vanished.
+bool Describe(const HostTree& tree, const HeldDir& dir, const std::string& name,
+              const ListedForm& form, DirEntry& entry) {
   struct stat st;
   if (sys::StatAt(dir.fd.Get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
   entry.Name = name;
   entry.AlternateName.clear();
+  entry.ListedName = form.Name;
+  entry.Type = form.Type;
+  entry.HeaderSize = form.HeaderSize;
   entry.Locator = JoinRel(tree.Display(dir), name);
   entry.Size = 0;
   entry.Attributes = 0;
@@ -53,7 +62,8 @@ bool Describe(const HostTree& tree, const HeldDir& dir, const std::string& name,
   } else if (S_ISDIR(st.st_mode)) {
     entry.Attributes = faDirectory;
   } else if (S_ISREG(st.st_mode)) {
-    entry.Size = static_cast<std::uint64_t>(st.st_size);
+    const auto size = static_cast<std::uint64_t>(st.st_size);
+    entry.Size = size > entry.HeaderSize ? size - entry.HeaderSize : 0;
   } else {
     // FIFOs, sockets and devices: a load passes over them and never blocks on one.
     entry.Attributes = faSystem;
@@ -104,11 +114,13 @@ class PatternSearch : public DirSearch {
       const std::size_t i = next_++;
       const std::string& name = names_->names[i];
       const std::string& alternate = names_->alternates[i];
+      const ListedForm& form = names_->forms[i];
       if (!MatchesWildcard(pattern_, name) &&
-          (alternate.empty() || !MatchesWildcard(pattern_, alternate))) {
+          (alternate.empty() || !MatchesWildcard(pattern_, alternate)) &&
+          !MatchesWildcard(pattern_, FoldPetsciiLetters(ListedNameOf(name, form)))) {
         continue;
       }
-      if (!Describe(tree_, dir_, name, entry)) continue;
+      if (!Describe(tree_, dir_, name, form, entry)) continue;
       entry.AlternateName = alternate;
       return true;
     }
@@ -154,8 +166,9 @@ std::unique_ptr<DirSearch> PosixVolume::FindFirst(const std::string& pattern, in
     std::string real;
     int missing = 0;
     DirEntry entry;
-    if (tree_.FindName(dir, name_pattern, real, missing) && Describe(tree_, dir, real, entry)) {
-      if (NeedsAlternateName(real)) {
+    if (tree_.FindName(dir, name_pattern, real, missing) &&
+        Describe(tree_, dir, real, ReadListedForm(dir.fd.Get(), real), entry)) {
+      if (NeedsAlternateName(entry.ListedName.empty() ? real : entry.ListedName)) {
         int unread = 0;
         if (auto names = tree_.Names(dir, unread)) {
           std::size_t index = 0;
@@ -201,6 +214,18 @@ std::unique_ptr<ReadableFile> PosixVolume::OpenRead(const DirEntry& entry) {
   // full path included.
   const int fd = tree_.OpenEntry(parent, std::string(name), O_RDONLY | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) return nullptr;
+  // A container's header is no part of the C64 file: the load starts after it. It
+  // is checked again, in case another program changed the file since the search.
+  if (entry.HeaderSize > 0) {
+    std::array<std::uint8_t, P00HeaderSize> header{};
+    ++sys::CallCount();
+    if (entry.HeaderSize != P00HeaderSize ||
+        pread(fd, header.data(), header.size(), 0) != static_cast<ssize_t>(header.size()) ||
+        !ParseP00Header(header) || lseek(fd, entry.HeaderSize, SEEK_SET) < 0) {
+      close(fd);
+      return nullptr;
+    }
+  }
   return ReadableFromFd(fd);
 }
 
@@ -239,7 +264,8 @@ std::unique_ptr<PendingFile> PosixVolume::CreateForSave(const std::string& name)
   if (HoldsNul(name)) return nullptr;
   std::string_view dir_part, last;
   SplitLastComponent(name, dir_part, last);
-  if (!IsNewName(last)) return nullptr;
+  const std::string host = PetsciiToHostName(last);
+  if (!IsNewName(last) || !IsNewName(host)) return nullptr;
   CatchUpWithCurrentDir();
   HeldDir dir;
   int error = 0;
@@ -247,9 +273,12 @@ std::unique_ptr<PendingFile> PosixVolume::CreateForSave(const std::string& name)
 
   SaveTarget target;
   std::string real;
-  if (!tree_.FindName(dir, last, real, error)) {
+  // A save writes a plain file: one that would replace a P00 container by its inner
+  // name gets the host name of its own, which lists first from then on.
+  if (!tree_.FindName(dir, last, real, error) ||
+      (real != host && ReadListedForm(dir.fd.Get(), real).HeaderSize > 0)) {
     target.dir = dir.fd.Get();
-    target.name = std::string(last);
+    target.name = host;
     return CreatePendingFile(target);
   }
   // The entry the name stands for, whichever way it was found; through a link,
@@ -315,8 +344,9 @@ bool PosixVolume::Rename(const std::string& old_name, const std::string& new_nam
   std::string_view old_dir_part, old_last, new_dir_part, new_last;
   SplitLastComponent(old_name, old_dir_part, old_last);
   SplitLastComponent(new_name, new_dir_part, new_last);
+  const std::string new_real = PetsciiToHostName(new_last);
   if (old_last.empty() || old_last == "." || old_last == ".." || IsHiddenName(old_last) ||
-      !IsNewName(new_last)) {
+      !IsNewName(new_last) || !IsNewName(new_real)) {
     return false;
   }
   CatchUpWithCurrentDir();
@@ -330,7 +360,9 @@ bool PosixVolume::Rename(const std::string& old_name, const std::string& new_nam
   }
   const bool same_dir = old_dir.dev == new_dir.dev && old_dir.ino == new_dir.ino;
   if (tree_.Clashes(new_dir, new_last, same_dir ? std::string_view(old_real) : "")) return false;
-  const std::string new_real(new_last);
+  if (ReadListedForm(old_dir.fd.Get(), old_real).HeaderSize > 0) {
+    return RenameContainer(old_dir, old_real, new_dir, std::string(new_last));
+  }
   tree_.Changed();
   // RENAME_NOREPLACE makes "fails when the new name exists" hold atomically; a file
   // system without it gets the check alone.
@@ -344,6 +376,26 @@ bool PosixVolume::Rename(const std::string& old_name, const std::string& new_nam
         0) {
       return false;
     }
+  }
+  CatchUpWithCurrentDir();
+  return true;
+}
+
+bool PosixVolume::RenameContainer(const HeldDir& old_dir, const std::string& real,
+                                  const HeldDir& new_dir, const std::string& c64_name) {
+  const bool same_dir = old_dir.dev == new_dir.dev && old_dir.ino == new_dir.ino;
+  tree_.Changed();
+  if (same_dir) return RenameInsideContainer(old_dir.fd.Get(), real, c64_name);
+  // Into another directory the container goes with its host name, which must be
+  // free there; the name inside changes after the move, and a failure to change it
+  // moves the container back.
+  if (sys::RenameAt(old_dir.fd.Get(), real.c_str(), new_dir.fd.Get(), real.c_str(),
+                    RENAME_NOREPLACE) != 0) {
+    return false;
+  }
+  if (!RenameInsideContainer(new_dir.fd.Get(), real, c64_name)) {
+    sys::RenameAt(new_dir.fd.Get(), real.c_str(), old_dir.fd.Get(), real.c_str(), RENAME_NOREPLACE);
+    return false;
   }
   CatchUpWithCurrentDir();
   return true;
@@ -368,14 +420,15 @@ bool PosixVolume::MakeDir(const std::string& path) {
   while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.remove_suffix(1);
   std::string_view dir_part, last;
   SplitLastComponent(trimmed, dir_part, last);
-  if (!IsNewName(last)) return false;
+  const std::string host = PetsciiToHostName(last);
+  if (!IsNewName(last) || !IsNewName(host)) return false;
   CatchUpWithCurrentDir();
   HeldDir dir;
   int error = 0;
   if (!tree_.ResolveDirectory(dir_part, current_, dir, error)) return false;
   if (tree_.Clashes(dir, last, "")) return false;
   tree_.Changed();
-  return sys::MakeDirAt(dir.fd.Get(), std::string(last).c_str(), 0777) == 0;
+  return sys::MakeDirAt(dir.fd.Get(), host.c_str(), 0777) == 0;
 }
 
 std::string PosixVolume::CurrentDirDisplay() const { return tree_.Display(current_); }

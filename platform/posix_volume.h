@@ -43,6 +43,10 @@ class PosixVolume : public Volume {
   // The final regular file a link of `dir` leads to, as a directory held and a name
   // in it; false when it leads out, nowhere, or round in circles.
   bool FollowToFile(HeldDir& dir, std::string& name);
+  // Renames the P00 container `real` of `old_dir` by the name inside it, moving it
+  // to `new_dir` (with its host name) when that is another directory.
+  bool RenameContainer(const HeldDir& old_dir, const std::string& real, const HeldDir& new_dir,
+                       const std::string& c64_name);
 
   HostTree tree_;
   HeldDir current_;

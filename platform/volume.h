@@ -5,7 +5,8 @@
 // Names and paths from the C64 are 8-bit texts. "/" separates path components; a
 // leading "/" starts at the volume's root; ".." never climbs above the root; every
 // other byte (0x5C included) is an ordinary character of a name. Names match
-// without regard to case, and an entry may also be named by its alternate name.
+// without regard to case, and an entry may also be named by its alternate name or
+// by the name it lists as.
 // Entries whose names begin with "." belong to the host: they may be listed, but
 // no request creates, replaces, deletes, renames or enters one.
 #pragma once
@@ -17,6 +18,8 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "formats/cbm_file_type.h"
 
 namespace dorvane {
 
@@ -31,14 +34,23 @@ inline constexpr std::uint32_t faArchive = 0x20;
 struct DirEntry {
   std::string Name;  // the entry's own name, without a directory part
   // The name the entry is listed under when it cannot list as itself: an 8.3 name
-  // for a name longer than 16 characters, or for a name that differs only in case
-  // from one before it; else empty.
+  // for a name longer than 16 characters as listed, or for one that lists the same
+  // as one before it (differing only in case, or only once mapped); else empty.
   std::string AlternateName;
-  std::uint64_t Size = 0;  // bytes; 0 for directories
+  std::uint64_t Size = 0;  // bytes of the C64 file; 0 for directories
   std::uint32_t Attributes = 0;
   // Where the volume finds this very entry again (the directory the search ran in
   // plus the name). Opaque to the service; hand it back to OpenRead or Delete.
   std::string Locator;
+  // The type a file lists with; a plain host file is a program. Directories list
+  // as directories whatever this says.
+  CbmFileType Type = CbmFileType::Prg;
+  // Bytes of a container's own header before the C64 file's data: a load starts
+  // after them. 0 for a plain file.
+  std::uint32_t HeaderSize = 0;
+  // The C64 bytes the entry lists as when it has no alternate name; empty when that
+  // is its own name.
+  std::string ListedName = {};
 };
 
 // One directory search. Yields "." and ".." first where they exist (never at the

@@ -17,7 +17,8 @@ fi
 if [ "$what" = test ]; then
   # GoogleTest for the tests; clang and its runtimes for the sanitizer build and the fuzzer.
   packages+=(libgtest-dev libgmock-dev clang libclang-rt-14-dev)
-  # Disk-image tools by others: the yardstick the image code is measured against.
+  # Disk-image tools by others: the yardstick the image and name code is measured
+  # against (cbmconvert also makes the P00 files the tests read).
   packages+=(cc1541 cbmconvert)
 fi
 

@@ -6,6 +6,7 @@
 // ordinary name character, so it is never produced from "/" nor read as one.
 #include <string>
 
+#include "formats/petscii_names.h"
 #include "service/received_name.h"
 #include "service/server.h"
 
@@ -57,7 +58,7 @@ void Server::CommandChangeDir(std::string argument) {
     return;
   }
   LogVolumeNotice();
-  panel_.LogLine(ShortText("Error changing dir to: " + path));
+  panel_.LogLine(ShortText("Error changing dir to: " + PetsciiToHostName(path)));
   link_.SendStatus(stError);
 }
 
@@ -131,7 +132,8 @@ void Server::CommandRename(std::string argument) {
   const std::string old_name = WithoutDriveLetter(argument.substr(equals + 1));
 
   // Logged before the attempt, so the log has it whether the rename works or not.
-  panel_.LogLine(ShortText("Renaming file " + old_name + " to " + new_name));
+  panel_.LogLine(ShortText("Renaming file " + PetsciiToHostName(old_name) + " to " +
+                           PetsciiToHostName(new_name)));
   if (NamesHiddenEntry(old_name) || NamesHiddenEntry(new_name)) {
     panel_.LogLine(HiddenRefusal(NamesHiddenEntry(old_name) ? old_name : new_name));
     link_.SendStatus(stRenameError);

@@ -2,6 +2,7 @@
 // travels, then sent like a file, 255 bytes per packet, each fetched by the C64's stOk.
 #include "service/listing.h"
 
+#include "formats/cbm_file_type.h"
 #include "link/os_error.h"
 #include "service/captions.h"
 #include "service/server.h"
@@ -67,11 +68,16 @@ void Listing::AppendListingByte(std::uint8_t b) { ListingImage[ListingPos++] = b
 
 ListedEntry HostListedEntry(const DirEntry& entry) {
   ListedEntry listed;
-  listed.Name = UppercaseListingName(entry.Name.size() > MaxListedName
-                                         ? entry.AlternateName.substr(0, MaxAlternateName)
-                                         : entry.Name);
+  // The name as the C64 reads it; too long for its place, or taken by an entry
+  // before it, it gives way to the alternate name.
+  const std::string& name = entry.ListedName.empty() ? entry.Name : entry.ListedName;
+  const std::string shown = name.size() > MaxListedName || !entry.AlternateName.empty()
+                                ? entry.AlternateName.substr(0, MaxAlternateName)
+                                : name;
+  listed.Name = UppercaseListingName(shown);
   listed.Blocks = BlockCount(entry.Size);
-  listed.Type = (entry.Attributes & faDirectory) != 0 ? "DIR" : "PRG";
+  listed.Type = (entry.Attributes & faDirectory) != 0 ? std::string("DIR")
+                                                      : std::string(CbmFileTypeName(entry.Type));
   listed.Locked = (entry.Attributes & faReadOnly) != 0;
   return listed;
 }

@@ -1,19 +1,12 @@
 #include "service/received_name.h"
 
+#include "formats/petscii_names.h"
+
 namespace dorvane {
 
 std::string ConvertReceivedName(const Packet& packet) {
-  std::string name(packet.Length, '\0');
-  for (std::size_t i = 0; i < packet.Length; ++i) {
-    std::uint8_t b = packet.Payload[i];
-    if (b >= 0xC1 && b <= 0xDA) {
-      b = static_cast<std::uint8_t>((b & 0x7F) + 0x20);
-    } else if (b >= 0x41 && b <= 0x5A) {
-      b = static_cast<std::uint8_t>(b + 0x20);
-    }
-    name[i] = static_cast<char>(b);
-  }
-  return name;
+  return FoldPetsciiLetters(
+      std::string_view(reinterpret_cast<const char*>(packet.Payload.data()), packet.Length));
 }
 
 bool HoldsNul(const std::string& name) { return name.find('\0') != std::string::npos; }
@@ -38,11 +31,17 @@ bool NamesHiddenEntry(const std::string& path) {
 }
 
 std::string HiddenRefusal(const std::string& name) {
-  return ShortText("Hidden entries are the host's, refused: " + name);
+  return ShortText("Hidden entries are the host's, refused: " + PetsciiToHostName(name));
 }
 
 std::string ShortText(std::string text) {
-  if (text.size() > 255) text.resize(255);
+  if (text.size() <= 255) return text;
+  const bool readable = IsValidUtf8(text);
+  text.resize(255);
+  // A cut through a character would leave the whole line unreadable as UTF-8.
+  if (readable) {
+    while (!text.empty() && !IsValidUtf8(text)) text.pop_back();
+  }
   return text;
 }
 

@@ -28,7 +28,8 @@ bool NamesHiddenEntry(const std::string& path);
 // The log line of a request refused for naming a hidden entry.
 std::string HiddenRefusal(const std::string& name);
 
-// A log line or other short text: at most 255 characters.
+// A log line or other short text: at most 255 bytes, and when it is UTF-8, cut
+// between characters so that it stays UTF-8.
 std::string ShortText(std::string text);
 
 }  // namespace dorvane

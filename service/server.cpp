@@ -1,5 +1,6 @@
 #include "service/server.h"
 
+#include "formats/petscii_names.h"
 #include "service/captions.h"
 #include "service/received_name.h"
 
@@ -145,7 +146,7 @@ void Server::StepLoadRequest() {
 
 void Server::StepSaveRequest() {
   CurrentName = ConvertReceivedName(link_.ReceivedPacket);
-  panel_.LogLine(ShortText("Getting file: " + CurrentName));
+  panel_.LogLine(ShortText("Getting file: " + PetsciiToHostName(CurrentName)));
   panel_.SetStatusCaption(CaptionGettingFile);
   State = ssSaveOpen;
 }
@@ -170,22 +171,22 @@ void Server::StepCommandExecute() {
     case 'c':
       if (argument.size() >= 2 && argument[1] == ':') {
         panel_.SetStatusCaption(CaptionChangingDrive);
-        panel_.LogLine(ShortText("Changing disk drive to: " + argument));
+        panel_.LogLine(ShortText("Changing disk drive to: " + PetsciiToHostName(argument)));
         CommandChangeDrive(std::move(argument));
       } else {
         panel_.SetStatusCaption(CaptionChangingDirectory);
-        panel_.LogLine(ShortText("Changing dir path to: " + argument));
+        panel_.LogLine(ShortText("Changing dir path to: " + PetsciiToHostName(argument)));
         CommandChangeDir(std::move(argument));
       }
       break;
     case 's':
       panel_.SetStatusCaption(CaptionDeleting);
-      panel_.LogLine(ShortText("Deleting file: " + argument));
+      panel_.LogLine(ShortText("Deleting file: " + PetsciiToHostName(argument)));
       CommandDelete(std::move(argument));
       break;
     case 'm':
       panel_.SetStatusCaption(CaptionMakingDirectory);
-      panel_.LogLine(ShortText("Making directory: " + argument));
+      panel_.LogLine(ShortText("Making directory: " + PetsciiToHostName(argument)));
       CommandMakeDir(std::move(argument));
       break;
     case 'r':

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <string>
 
+#include "formats/petscii_names.h"
 #include "service/captions.h"
 #include "service/received_name.h"
 #include "service/server.h"
@@ -45,10 +46,9 @@ void Server::StepLoadOpen() {
       }
     }
   }
-  if (found) {
-    CurrentName = entry.Name;
-    TransferSize = entry.Size;
-  }
+  // The log shows the host's own name of what is sent, else the name asked for.
+  CurrentName = found ? entry.Name : PetsciiToHostName(CurrentName);
+  if (found) TransferSize = entry.Size;
 
   panel_.SetProgressPosition(0);
   panel_.SetProgressEnabled(true);

@@ -2,14 +2,23 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
 
 #include "link/os_error.h"
 #include "tests/core/served_rig.h"
 
 namespace dorvane::testing {
 namespace {
+
+namespace fs = std::filesystem;
 
 const Bytes kHeader = Cat({{0x01, 0x04, 0x01, 0x01, 0x00, 0x00, 0x12, 0x22},
                            AsBytes(" VESKA DORVANE   "),
@@ -86,6 +95,11 @@ TEST(Listing, EntryLinesLineUpQuotesTypesAndMarks) {
        Text(3, "\"DIR\"", 14, "", "DIR<", 1)},
       {{"ab-1\xe9.z", "", 1, 0, ""}, 1, Text(3, "\"AB-1\xe9.Z\"", 10, "", "PRG", 2)},
       {{"seventeen_chars_x", "", 1, 0, ""}, 1, Text(3, "\"\"", 17, "", "PRG", 2)},
+      // Files that carry a C64 type list with it; directories stay directories.
+      {{"notes", "", 254, 0, "", CbmFileType::Seq}, 1, Text(3, "\"NOTES\"", 12, "", "SEQ", 2)},
+      {{"x", "", 255, 0, "", CbmFileType::Usr}, 2, Text(3, "\"X\"", 16, "", "USR", 2)},
+      {{"db", "", 0, faReadOnly, "", CbmFileType::Rel}, 0, Text(3, "\"DB\"", 15, "", "REL<", 1)},
+      {{"d", "", 0, faDirectory, "", CbmFileType::Seq}, 0, Text(3, "\"D\"", 16, "", "DIR", 2)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.entry.Name);
@@ -241,6 +255,136 @@ TEST(Listing, NameLongerThan16CharactersIsShownAndLoadedByItsAlternateName) {
                                 {AttentionEcho(ptAttention)},
                                 SentFile(Pattern(30))}));
   EXPECT_EQ(rig.Log().at(6), "Sending file:seventeen_chars_x");
+}
+
+// --- Host names through the PETSCII mapping, and P00 containers ---------------------
+
+// One-block entries: the name in quotes, the fill that lines the type up, the type.
+std::string OneBlock(const std::string& name, const std::string& type) {
+  return Text(3, "\"" + name + "\"", static_cast<int>(17 - name.size()), "", type, 2);
+}
+
+// Asks for the listing of a rig, then loads each name; `image`, the listing
+// expected, is sent in packets of 255 bytes, each fetched with stOk.
+Bytes ListAndLoad(ServedRig& rig, const Bytes& image, const std::vector<std::string>& loads) {
+  rig.Send(Request(ptLoad, "$"));
+  for (std::size_t i = 0; i <= (image.size() + 254) / 255; ++i) rig.Send(StatusBytes(stOk));
+  for (const std::string& name : loads) {
+    rig.Send(Request(ptLoad, name));
+    rig.Send(StatusBytes(stOk));
+    rig.Send(StatusBytes(stOk));
+  }
+  rig.Serve();
+  return rig.Replies();
+}
+
+Bytes SentListing(const Bytes& image) {
+  Bytes out = StatusBytes(stOk);
+  for (std::size_t at = 0; at < image.size(); at += 255) {
+    const std::size_t end = std::min(image.size(), at + 255);
+    out = Cat({out, PacketBytes(ptData, Bytes(image.begin() + static_cast<long>(at),
+                                              image.begin() + static_cast<long>(end)))});
+  }
+  return Cat({out, StatusBytes(stEndOfFile)});
+}
+
+TEST(Listing, Utf8HostNamesListAsTheC64ShowsThemAndLoadByThat) {
+  struct File {
+    std::string host;
+    std::string line;  // the entry text of its line
+    std::string load;  // what the C64 types to load it
+  };
+  // In listing order: by host name without regard to ASCII case.
+  const std::string kPound5Heart =
+      "\x5C"
+      "5 \xD3.PRG";
+  const File files[] = {
+      {"\\x", OneBlock("_X~1", "PRG"), "_X~1"},  // lists as the C64's pound sign ...
+      {"caf\u00E9.seq", OneBlock("CAFE.SEQ", "PRG"), "CAFE.SEQ"},
+      {"Ubung.prg", OneBlock("UBUNG.PRG", "PRG"), "UBUNG.PRG"},
+      {"{0D}x", OneBlock("\x0DX", "PRG"), "\x0DX"},
+      {"\xC1\xDB.prg", OneBlock("\xC1\xDB.PRG", "PRG"), "\xC1\xDB.PRG"},  // not UTF-8
+      {"\u00A35 \u2665.prg", OneBlock(kPound5Heart, "PRG"), kPound5Heart},
+      {"\u00A3x", OneBlock("\x5CX", "PRG"), "\x5CX"},  // ... which this one is, and keeps
+      // 16 characters on the host, 18 once mapped.
+      {"\u00C6sir-und-\u00DEor.prg", OneBlock("AESIR-~1.PRG", "PRG"), "AESIR-~1.PRG"},
+      // Lists as "UBUNG.PRG" too, after the entry that has that name.
+      {"\u00DCbung.prg", OneBlock("UBUNG~1.PRG", "PRG"), "UBUNG~1.PRG"},
+      // 28 bytes on the host, 16 characters listed.
+      {"\u00E4\u00F6\u00FC\u00E4\u00F6\u00FC\u00E4\u00F6\u00FC\u00E4\u00F6\u00FC.prg",
+       OneBlock("AOUAOUAOUAOU.PRG", "PRG"), "AOUAOUAOUAOU.PRG"},
+      // No PETSCII form: "?", which as a wildcard still finds the one name it can.
+      {"\u65E5\u672C\u8A9E.txt", OneBlock("???.TXT", "PRG"), "???.TXT"},
+  };
+  ServedRig rig;
+  Bytes image = kHeader;
+  std::vector<std::string> loads;
+  Bytes loaded;
+  std::uint8_t tag = 0;
+  for (const File& f : files) {
+    const Bytes content = {++tag, 0x00, 0xFF};
+    rig.Put(f.host, content);
+    image = Cat({image, Line(1, f.line)});
+    loads.push_back(f.load);
+    loaded = Cat({loaded, {AttentionEcho(ptAttention)}, SentFile(content)});
+  }
+  image = Cat({image, TotalLine(std::size(files))});
+
+  EXPECT_EQ(ListAndLoad(rig, image, loads), Cat({SentListing(image), loaded}));
+}
+
+TEST(Listing, P00FilesFromCbmconvertListByTheirNameAndTypeAndLoadWithoutTheHeader) {
+  if (std::system("command -v cbmconvert >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "cbmconvert is not installed (scripts/install-deps.sh test)";
+  }
+  ServedRig rig;
+  const fs::path natives = ServedRig::MakeRoot();
+  struct File {
+    std::string native;  // handed to cbmconvert
+    Bytes data;
+    std::string line;
+    std::string load;
+  };
+  // In the order of the host names cbmconvert gives: hello.p00, mixedcas.p00,
+  // notes.s00, records.r00, x.u00.
+  const File files[] = {
+      // 254 bytes of data: one block, where the container's 280 bytes would be two.
+      {"hello.prg", Pattern(254), OneBlock("HELLO", "PRG"), "HELLO"},
+      // Upper-case ASCII is the shifted letters in PETSCII; the C64 may type either.
+      {"Mixed Case.prg", Pattern(10),
+       OneBlock("\xCDIXED \xC3"
+                "ASE",
+                "PRG"),
+       "MIXED CASE"},
+      {"notes.seq", Pattern(11), OneBlock("NOTES", "SEQ"), "NOTES"},
+      {"records.rel", Pattern(12), OneBlock("RECORDS", "REL"), "RECORDS"},
+      {"x.usr", Pattern(13), OneBlock("X", "USR"), "X"},
+  };
+  Bytes image = kHeader;
+  std::vector<std::string> loads;
+  Bytes loaded;
+  for (const File& f : files) {
+    std::ofstream(natives / f.native, std::ios::binary)
+        .write(reinterpret_cast<const char*>(f.data.data()), static_cast<long>(f.data.size()));
+    const std::string command = "cd '" + rig.root.string() + "' && cbmconvert -v0 -P -n '" +
+                                (natives / f.native).string() + "' >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    image = Cat({image, Line(1, f.line)});
+    loads.push_back(f.load);
+    loaded = Cat({loaded, {AttentionEcho(ptAttention)}, SentFile(f.data)});
+  }
+  fs::remove_all(natives);
+  // A header that does not check out: an ordinary file, listed and loaded whole.
+  Bytes broken = Cat({AsBytes("C64Fil3"), Bytes(19, 0x00), AsBytes("data")});
+  broken[8] = 'B';
+  rig.Put("zz.p00", broken);
+  image = Cat({image, Line(1, OneBlock("ZZ.P00", "PRG")), TotalLine(6)});
+  loads.push_back("ZZ.P00");
+  loaded = Cat({loaded, {AttentionEcho(ptAttention)}, SentFile(broken)});
+
+  EXPECT_EQ(ListAndLoad(rig, image, loads), Cat({SentListing(image), loaded}));
+  // Loaded by the inner names: the log shows the containers' host names.
+  EXPECT_EQ(rig.Log().at(6), "Sending file:hello.p00");
 }
 
 }  // namespace

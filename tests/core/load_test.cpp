@@ -87,8 +87,12 @@ TEST(Load, SendsTheFirstNormalFileTheNameFindsAndLogsItsOwnName) {
 }
 
 TEST(Load, AnswersOpenErrorWhenNoNormalFileMatches) {
-  const std::string names[] = {"games", ".secret", "nothing", std::string("a\0b", 3), ""};
-  for (const std::string& name : names) {
+  const std::pair<std::string, std::string> names[] = {{"games", "games"},
+                                                       {".secret", ".secret"},
+                                                       {"nothing", "nothing"},
+                                                       {std::string("a\0b", 3), "a{00}b"},
+                                                       {"", ""}};
+  for (const auto& [name, logged] : names) {
     SCOPED_TRACE(name);
     ServedRig rig;
     rig.MakeDir("games");
@@ -98,7 +102,7 @@ TEST(Load, AnswersOpenErrorWhenNoNormalFileMatches) {
     rig.Serve();
 
     EXPECT_EQ(rig.Replies(), StatusBytes(stOpenError));
-    EXPECT_EQ(rig.Log().at(3), "Sending file:" + name);
+    EXPECT_EQ(rig.Log().at(3), "Sending file:" + logged);
     EXPECT_EQ(rig.Log().at(4), "Waiting for command from C64...");
   }
 }

@@ -1,0 +1,164 @@
+// Names through the whole server: what the C64 saves lists back as the bytes it
+// sent and loads by them; host names in UTF-8 list as the C64 can show and type
+// them; P00 files list by the C64 name inside and load without their header.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "formats/p00_file.h"
+#include "formats/petscii_names.h"
+#include "service/listing.h"
+#include "tests/core/served_rig.h"
+#include "tests/core/server_rig.h"
+
+namespace dorvane::testing {
+namespace {
+
+using Names = std::vector<std::string>;
+
+// The names of a listing image, in order: each entry line is 32 bytes, its name
+// between the first quote and the closing quote `length` bytes later.
+Names ListedNames(Volume& volume) {
+  Listing listing;
+  listing.BuildListing(volume);
+  Names names;
+  const std::size_t lines = (listing.ListingLength - DirHeader.size() - 4 - DirTrailer.size()) / 32;
+  for (std::size_t i = 0; i < lines; ++i) {
+    const std::uint8_t* line = listing.ListingImage.data() + DirHeader.size() + i * 32;
+    const std::string text(reinterpret_cast<const char*>(line + 4), 27);
+    const std::size_t open = text.find('"');
+    // The type begins 3 places before the end of the padded text; the closing
+    // quote is the last one before it.
+    const std::size_t close = text.rfind('"', 23);
+    names.push_back(text.substr(open + 1, close - open - 1));
+  }
+  return names;
+}
+
+Bytes SaveScript(const std::string& name, const Bytes& content) {
+  return Cat(
+      {Request(ptSave, AsBytes(name)), PacketBytes(ptData, content), StatusBytes(stEndOfFile)});
+}
+
+Bytes LoadScript(const std::string& name) {
+  return Cat({Request(ptLoad, AsBytes(name)), StatusBytes(stOk), StatusBytes(stOk)});
+}
+
+TEST(HostNames, EveryPetsciiByteThroughSaveListAndLoad) {
+  // "1" and one byte (a digit, so that "1:" names no drive): every byte but 0x00,
+  // "/" and the wildcards "*" and "?", which no save accepts. Letters in either
+  // PETSCII case fold to one host name, the last save winning, and list as
+  // unshifted letters.
+  ServedRig rig;
+  std::map<std::string, Bytes> expected;  // listed name -> content
+  Bytes replies;
+  for (int b = 0x01; b <= 0xFF; ++b) {
+    if (b == '/' || b == '*' || b == '?') continue;
+    const std::string name = std::string("1") + static_cast<char>(b);
+    const Bytes content = {static_cast<std::uint8_t>(b), 0x00, static_cast<std::uint8_t>(~b)};
+    rig.Send(SaveScript(name, content));
+    replies = Cat({replies, {AttentionEcho(ptAttention)}, StatusBytes(stOk), StatusBytes(stOk)});
+    expected[UppercaseListingName(FoldPetsciiLetters(name))] = content;
+  }
+  for (const auto& [listed, content] : expected) {
+    rig.Send(LoadScript(listed));
+    replies = Cat({replies, {AttentionEcho(ptAttention)}, SentFile(content)});
+  }
+  rig.Serve();
+
+  EXPECT_EQ(rig.Replies(), Bytes(replies.begin() + 1, replies.end()));
+  const Names listed = ListedNames(rig.volume);
+  EXPECT_EQ(std::set<std::string>(listed.begin(), listed.end()).size(), listed.size());
+  Names wanted;
+  for (const auto& [name, content] : expected) wanted.push_back(name);
+  EXPECT_EQ(std::set<std::string>(listed.begin(), listed.end()),
+            std::set<std::string>(wanted.begin(), wanted.end()));
+  // Every host name is UTF-8 a file manager can show.
+  for (const std::string& entry : rig.Entries()) EXPECT_TRUE(IsValidUtf8(entry)) << entry;
+}
+
+// A P00 container of `name` holding `data`, as the format lays it out.
+std::string Container(const std::string& name, const std::string& data) {
+  const std::array<std::uint8_t, P00HeaderSize> header = MakeP00Header(P00Header{name, 0});
+  return std::string(header.begin(), header.end()) + data;
+}
+
+TEST(HostNames, MadeAndRenamedNamesBecomeUtf8HostNames) {
+  ServerRig rig;
+  rig.panel.delete_protection = false;
+  rig.root.Write("old.prg");
+  EXPECT_EQ(rig.Command("m:\xD3\xDB\x5C").reply, StatusBytes(stOk));  // folded: "s", then ┼ and £
+  EXPECT_TRUE(rig.root.Exists("s\u253C\u00A3"));
+  EXPECT_EQ(rig.Command("r:\x5E\xA0\x0D=old.prg").reply, StatusBytes(stOk));
+  EXPECT_TRUE(rig.root.Exists("\u2191\u00A0{0D}"));
+  EXPECT_FALSE(rig.root.Exists("old.prg"));
+  // Found again by the bytes that made them.
+  EXPECT_EQ(rig.Command("s:\x5E\xA0\x0D").reply, StatusBytes(stOk));
+  EXPECT_EQ(rig.Command("c:S\xDB\x5C").reply, StatusBytes(stOk));
+  // A name another entry lists as is taken, though no host name is the same.
+  rig.root.Write("caf\u00E9");
+  EXPECT_EQ(rig.Command("r:CAFE=x").reply, StatusBytes(stRenameError));
+  EXPECT_EQ(rig.Command("m:/cafe").reply, StatusBytes(stError));
+}
+
+TEST(HostNames, ContainersAreRenamedInsideAndDeletedWhole) {
+  ServerRig rig;
+  rig.panel.delete_protection = false;
+  rig.root.Write("game.p00", Container("GAME ONE", "data"));
+  rig.root.Write("other.s00", Container("OTHER", "more"));
+  fs::create_directory(rig.root.path / "sub");
+
+  // The name inside changes, the host name and the data stay.
+  EXPECT_EQ(rig.Command("r:NEW NAME=GAME ONE").reply, StatusBytes(stOk));
+  EXPECT_EQ(rig.root.Read("game.p00"), Container("NEW NAME", "data"));
+  // Refused, the container untouched: a name the header cannot hold, a name taken.
+  EXPECT_EQ(rig.Command("r:SEVENTEEN CHARS 1=NEW NAME").reply, StatusBytes(stRenameError));
+  EXPECT_EQ(rig.Command("r:OTHER=NEW NAME").reply, StatusBytes(stRenameError));
+  EXPECT_EQ(rig.root.Read("game.p00"), Container("NEW NAME", "data"));
+  // Into another directory it goes with its host name.
+  EXPECT_EQ(rig.Command("r:sub/moved=new name").reply, StatusBytes(stOk));
+  EXPECT_EQ(rig.root.Read("sub/game.p00"), Container("MOVED", "data"));
+  EXPECT_FALSE(rig.root.Exists("game.p00"));
+  // Deleted by its inner name, the container goes.
+  EXPECT_EQ(rig.Command("s:OTHER").reply, StatusBytes(stOk));
+  EXPECT_FALSE(rig.root.Exists("other.s00"));
+}
+
+TEST(HostNames, ASaveBesideAContainerWritesAPlainFileThatListsFirst) {
+  ServedRig rig;
+  rig.Put("game.p00", AsBytes(Container("GAME", "old")));
+  rig.Send(SaveScript("GAME", AsBytes("new")));
+  rig.Send(LoadScript("GAME"));
+  rig.Send(LoadScript("GAME~1"));
+  rig.Serve();
+  EXPECT_EQ(rig.Get("game.p00"), AsBytes(Container("GAME", "old")));
+  EXPECT_EQ(rig.Get("game"), AsBytes("new"));
+  EXPECT_EQ(ListedNames(rig.volume), (Names{"GAME", "GAME~1"}));
+  const Bytes replies = Cat({StatusBytes(stOk),
+                             StatusBytes(stOk),
+                             {AttentionEcho(ptAttention)},
+                             SentFile(AsBytes("new")),
+                             {AttentionEcho(ptAttention)},
+                             SentFile(AsBytes("old"))});
+  EXPECT_EQ(rig.Replies(), replies);
+}
+
+TEST(HostNames, AContainerDamagedAfterTheSearchIsNotLoaded) {
+  ServedRig rig;
+  rig.Put("game.p00", AsBytes(Container("GAME", "data")));
+  int error = 0;
+  DirEntry entry;
+  ASSERT_TRUE(rig.volume.FindFirst("game", error)->Next(entry));
+  EXPECT_EQ(entry.Size, 4u);
+  // Another program overwrites it between the search and the open: its first 26
+  // bytes are data now, and leaving them out would send the C64 a cut file.
+  rig.Put("game.p00", AsBytes(std::string(40, 'x')));
+  EXPECT_EQ(rig.volume.OpenRead(entry), nullptr);
+}
+
+}  // namespace
+}  // namespace dorvane::testing
