@@ -153,29 +153,37 @@ TermiosPort::~TermiosPort() {
   ::close(fd_);
 }
 
-bool TermiosPort::ReadAttempt(std::uint8_t& byte) {
+bool TermiosPort::ReadAttempt(std::uint8_t& byte) { return ReadSome(&byte, 1) == 1; }
+
+std::size_t TermiosPort::ReadSome(std::uint8_t* buffer, std::size_t count) {
+  if (count == 0) return 0;
   const auto deadline = SteadyClock::now() + AttemptTime;
-  // A byte already waiting costs one system call.
-  ssize_t got = ::read(fd_, &byte, 1);
-  if (got < 0 && errno == EAGAIN && WaitFor(fd_, POLLIN, deadline)) got = ::read(fd_, &byte, 1);
-  if (got == 1) return true;
+  // Bytes already waiting cost one system call.
+  ssize_t got = ::read(fd_, buffer, count);
+  if (got < 0 && errno == EAGAIN && WaitFor(fd_, POLLIN, deadline))
+    got = ::read(fd_, buffer, count);
+  if (got > 0) return static_cast<std::size_t>(got);
   // Nothing, an interruption, a line error or a hang-up (read gives 0, or EIO on a
   // pseudo-terminal whose other side is closed): no byte, at the normal pace.
   SleepUntil(deadline);
-  return false;
+  return 0;
 }
 
 void TermiosPort::AwaitInput(std::chrono::milliseconds longest) {
   WaitFor(fd_, POLLIN, SteadyClock::now() + longest);
 }
 
-bool TermiosPort::WriteAttempt(std::uint8_t byte) {
+bool TermiosPort::WriteAttempt(std::uint8_t byte) { return WriteSome(&byte, 1) == 1; }
+
+std::size_t TermiosPort::WriteSome(const std::uint8_t* data, std::size_t count) {
+  if (count == 0) return 0;
   const auto deadline = SteadyClock::now() + AttemptTime;
-  ssize_t put = ::write(fd_, &byte, 1);
-  if (put < 0 && errno == EAGAIN && WaitFor(fd_, POLLOUT, deadline)) put = ::write(fd_, &byte, 1);
-  if (put == 1) return true;
+  ssize_t put = ::write(fd_, data, count);
+  if (put < 0 && errno == EAGAIN && WaitFor(fd_, POLLOUT, deadline))
+    put = ::write(fd_, data, count);
+  if (put > 0) return static_cast<std::size_t>(put);
   SleepUntil(deadline);
-  return false;
+  return 0;
 }
 
 }  // namespace dorvane
