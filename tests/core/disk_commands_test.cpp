@@ -23,7 +23,19 @@ std::string WithNul(const std::string& before, const std::string& after) {
 
 // --- Delete -----------------------------------------------------------------------
 
-TEST(DeleteCommand, ProtectionRefusesEveryRequestAndIsReadEachTime) {
+// Every test here runs once for each way of cutting the bytes into runs.
+class DeleteCommand : public SplitTest {};
+class RenameCommand : public SplitTest {};
+class ChangeDirCommand : public SplitTest {};
+class ChangeDriveCommand : public SplitTest {};
+class MakeDirCommand : public SplitTest {};
+INSTANTIATE_SPLITS(DeleteCommand);
+INSTANTIATE_SPLITS(RenameCommand);
+INSTANTIATE_SPLITS(ChangeDirCommand);
+INSTANTIATE_SPLITS(ChangeDriveCommand);
+INSTANTIATE_SPLITS(MakeDirCommand);
+
+TEST_P(DeleteCommand, ProtectionRefusesEveryRequestAndIsReadEachTime) {
   ServerRig rig;
   rig.root.Write("a.prg");
   for (const char* text : {"s:a.prg", "s:missing", "s:"}) {
@@ -38,7 +50,7 @@ TEST(DeleteCommand, ProtectionRefusesEveryRequestAndIsReadEachTime) {
   EXPECT_FALSE(rig.root.Exists("a.prg"));
 }
 
-TEST(DeleteCommand, Outcomes) {
+TEST_P(DeleteCommand, Outcomes) {
   const struct {
     std::string text;
     std::vector<std::uint8_t> reply;
@@ -81,7 +93,7 @@ TEST(DeleteCommand, Outcomes) {
   }
 }
 
-TEST(DeleteCommand, InsideSubdirectoryNeverAimsAtItselfOrItsParent) {
+TEST_P(DeleteCommand, InsideSubdirectoryNeverAimsAtItselfOrItsParent) {
   ServerRig rig;
   rig.panel.delete_protection = false;
   fs::create_directories(rig.root.path / "sub");
@@ -100,7 +112,7 @@ TEST(DeleteCommand, InsideSubdirectoryNeverAimsAtItselfOrItsParent) {
 
 // --- Rename -----------------------------------------------------------------------
 
-TEST(RenameCommand, Outcomes) {
+TEST_P(RenameCommand, Outcomes) {
   const struct {
     std::string text;
     std::vector<std::uint8_t> reply;
@@ -163,7 +175,7 @@ TEST(RenameCommand, Outcomes) {
 
 // --- Change directory and drive ---------------------------------------------------
 
-TEST(ChangeDirCommand, Outcomes) {
+TEST_P(ChangeDirCommand, Outcomes) {
   const struct {
     std::string text;
     std::string start;  // below the root, where the request finds the server
@@ -210,7 +222,7 @@ TEST(ChangeDirCommand, Outcomes) {
   }
 }
 
-TEST(ChangeDriveCommand, EveryLetterLeadsToTheRoot) {
+TEST_P(ChangeDriveCommand, EveryLetterLeadsToTheRoot) {
   const struct {
     std::string text;
     std::vector<std::uint8_t> reply;
@@ -239,7 +251,7 @@ TEST(ChangeDriveCommand, EveryLetterLeadsToTheRoot) {
 
 // --- Make directory ---------------------------------------------------------------
 
-TEST(MakeDirCommand, Outcomes) {
+TEST_P(MakeDirCommand, Outcomes) {
   const struct {
     std::string text;
     std::vector<std::uint8_t> reply;

@@ -16,7 +16,11 @@ bool Logged(const ServedRig& rig, const std::string& line) {
   return std::find(rig.Log().begin(), rig.Log().end(), line) != rig.Log().end();
 }
 
-TEST(LineEvent, EndingTheSessionInASaveKeepsTheOldFileAndServesTheNextRequest) {
+// Every test here runs once for each way of cutting the bytes into runs.
+class LineEvent : public SplitTest {};
+INSTANTIATE_SPLITS(LineEvent);
+
+TEST_P(LineEvent, EndingTheSessionInASaveKeepsTheOldFileAndServesTheNextRequest) {
   ServedRig rig;
   const Bytes old_content = Pattern(40);
   rig.Put("game.prg", old_content);
@@ -39,7 +43,7 @@ TEST(LineEvent, EndingTheSessionInASaveKeepsTheOldFileAndServesTheNextRequest) {
   EXPECT_TRUE(std::equal(tail.begin(), tail.end(), replies.end() - static_cast<long>(tail.size())));
 }
 
-TEST(LineEvent, EndingTheSessionInALoadStartsOverAtIdle) {
+TEST_P(LineEvent, EndingTheSessionInALoadStartsOverAtIdle) {
   ServedRig rig;
   rig.Put("big.prg", Pattern(600));
   rig.Send(Request(ptLoad, "BIG.PRG"));
@@ -56,7 +60,7 @@ TEST(LineEvent, EndingTheSessionInALoadStartsOverAtIdle) {
   EXPECT_NE(std::find(closed, log.end(), "Sending file:$"), log.end());
 }
 
-TEST(LineEvent, AnEventThatKeepsTheSessionOnlyLogs) {
+TEST_P(LineEvent, AnEventThatKeepsTheSessionOnlyLogs) {
   ServedRig rig;
   const Bytes content = Pattern(300);
   rig.Send(Request(ptSave, "NEW.PRG"));
