@@ -3,10 +3,13 @@
 #include <unistd.h>
 #include <QApplication>
 #include <QIcon>
+#include <QTimer>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/host_ports.h"
 #include "platform/monotonic_clock.h"
@@ -45,11 +48,22 @@ int main(int argc, char* argv[]) {
   }
 
   dorvane::MonotonicClock clock;
-  dorvane::HostPortProvider ports;
+  // A hook for the benchmark and for tests: DORVANE_TEST_PORT names the one device
+  // behind the first choice, and Start is pressed as soon as the window shows, so
+  // that the window serves without a hand on the mouse.
+  const std::string test_port = qEnvironmentVariable("DORVANE_TEST_PORT").toStdString();
+  std::unique_ptr<dorvane::HostPortProvider> ports;
+  if (test_port.empty()) {
+    ports = std::make_unique<dorvane::HostPortProvider>();
+  } else {
+    ports = std::make_unique<dorvane::HostPortProvider>(
+        [test_port] { return std::vector<std::string>{test_port}; });
+  }
   dorvane::PosixVolume volume(served);
-  TMainForm MainForm(clock, ports, volume);
+  TMainForm MainForm(clock, *ports, volume);
   QApplication::setWindowIcon(MainForm.windowIcon());
   CloseOnStopSignals(&MainForm);
   MainForm.show();
+  if (!test_port.empty()) QTimer::singleShot(0, &MainForm, &TMainForm::btnStart1Click);
   return QApplication::exec();
 }

@@ -29,8 +29,10 @@ constexpr int InitialClientWidth = TMainForm::OuterWidth - 2 * 4;
 constexpr int InitialClientHeight = TMainForm::OuterHeight - 23 - 4;
 
 // The longest the server sleeps in the event loop before it looks at the port again
-// by itself: only a port without a descriptor (a device not there yet) needs it.
-constexpr std::uint16_t IdleWaitMs = 100;
+// by itself. A byte on a port with a descriptor ends the sleep at once; a port
+// without one (a device not there yet) is looked at more often.
+constexpr std::uint16_t IdleWaitMs = 1000;
+constexpr std::chrono::milliseconds NoDescriptorWait{100};
 
 // Every control with text uses this font, in pixels, so that the layout's pixel
 // positions hold whatever text size the desktop is set to.
@@ -299,7 +301,7 @@ void TMainForm::AwaitInput(dorvane::SerialPort& port, std::chrono::milliseconds 
   }
   const bool watching = fd >= 0;
   if (watching) input_notifier_->setEnabled(true);
-  input_wait_limit_.start(longest);
+  input_wait_limit_.start(watching ? longest : std::min(longest, NoDescriptorWait));
   // One pass of the event loop: it sleeps in the kernel until the descriptor turns
   // readable, the timer fires or a window event comes, and runs what came.
   QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);

@@ -56,7 +56,7 @@ class TMainForm : public QWidget, public dorvane::OperatorPanel {
   void PumpEvents() override;
   // Waits in the window's own event loop, with the port's descriptor among what
   // wakes it: a byte, a window event or `longest` ends the wait, after that event
-  // has run. A port without a descriptor is looked at again after `longest`.
+  // has run. A port without a descriptor is looked at again after 100 ms at most.
   void AwaitInput(dorvane::SerialPort& port, std::chrono::milliseconds longest) override;
   void SetStatusCaption(const std::string& text) override;
   void SetProgressPosition(int percent) override;
