@@ -11,6 +11,8 @@ fi
 if [ "$what" = test ]; then
   # GoogleTest for the tests; clang and its runtimes for the sanitizer build and the fuzzer.
   packages+=(libgtest-dev libgmock-dev clang libclang-rt-14-dev)
+  # The benchmark counts the server's system calls with strace.
+  packages+=(strace)
 fi
 
 missing=()
