@@ -38,7 +38,8 @@ std::optional<std::uint64_t> Field(std::string_view text, std::string_view name)
     if (line.size() > name.size() + 1 && line.substr(0, name.size()) == name &&
         line[name.size()] == ':') {
       std::string_view value = line.substr(name.size() + 1);
-      while (!value.empty() && value.front() == ' ') value.remove_prefix(1);
+      while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+        value.remove_prefix(1);
       return Number(value);
     }
     at = end + 1;

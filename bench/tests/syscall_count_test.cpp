@@ -13,6 +13,8 @@ TEST(SyscallCountTest, ReadsAndWritesComeFromSyscrAndSyscw) {
   EXPECT_EQ(ParseReadWriteCalls(io), 1290u);
   EXPECT_FALSE(ParseReadWriteCalls("rchar: 5000\nsyscr: 1234\n"));
   EXPECT_FALSE(ParseReadWriteCalls("syscr: 12x\nsyscw: 56\n"));
+  // Some /proc files put a tab after the colon.
+  EXPECT_EQ(ParseReadWriteCalls("syscr:\t7\nsyscw:\t3\n"), 10u);
   EXPECT_TRUE(ReadReadWriteCalls(::getpid()).has_value());
 }
 
