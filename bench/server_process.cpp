@@ -72,6 +72,9 @@ ServerProcess::ServerProcess(ServerOptions options) : options_(std::move(options
   std::vector<std::string> env;
   for (char** var = environ; *var != nullptr; ++var) env.emplace_back(*var);
   if (options_.window) {
+    // Both ways of saying it: the window's own options where it has them, and the
+    // test hook in its environment where it has that instead.
+    args.insert(args.end(), {"--port", options_.port, "--root", options_.root, "--start"});
     posix_spawn_file_actions_addchdir_np(&actions, options_.root.c_str());
     env.push_back("QT_QPA_PLATFORM=offscreen");
     env.push_back("DORVANE_TEST_PORT=" + options_.port);

@@ -17,9 +17,10 @@ struct ServerOptions {
   std::string root;      // the served directory
   std::string log_path;  // standard output and error go here
   bool allow_delete = false;
-  // `program` is the window: it serves its current directory, started in `root`,
-  // and its test hook (DORVANE_TEST_PORT) opens `port` and presses Start. Its log
-  // stays in the window; standard output gets only Qt's messages.
+  // `program` is the window: it serves `root` (given as --root and as its current
+  // directory) on `port` at once (given as --port and --start, and as its test hook
+  // DORVANE_TEST_PORT). Its log stays in the window; standard output gets only Qt's
+  // messages.
   bool window = false;
 };
 

@@ -153,8 +153,19 @@ TermiosPort::~TermiosPort() {
   ::close(fd_);
 }
 
-bool TermiosPort::ReadAttempt(std::uint8_t& byte) { return ReadSome(&byte, 1) == 1; }
+bool TermiosPort::ReadAttempt(std::uint8_t& byte) {
+  const auto deadline = SteadyClock::now() + AttemptTime;
+  // A byte already waiting costs one system call.
+  ssize_t got = ::read(fd_, &byte, 1);
+  if (got < 0 && errno == EAGAIN && WaitFor(fd_, POLLIN, deadline)) got = ::read(fd_, &byte, 1);
+  if (got == 1) return true;
+  // Nothing, an interruption, a line error or a hang-up (read gives 0, or EIO on a
+  // pseudo-terminal whose other side is closed): no byte, at the normal pace.
+  SleepUntil(deadline);
+  return false;
+}
 
+// As ReadAttempt, for runs: the link reads through this one.
 std::size_t TermiosPort::ReadSome(std::uint8_t* buffer, std::size_t count) {
   if (count == 0) return 0;
   const auto deadline = SteadyClock::now() + AttemptTime;
@@ -173,8 +184,16 @@ void TermiosPort::AwaitInput(std::chrono::milliseconds longest) {
   WaitFor(fd_, POLLIN, SteadyClock::now() + longest);
 }
 
-bool TermiosPort::WriteAttempt(std::uint8_t byte) { return WriteSome(&byte, 1) == 1; }
+bool TermiosPort::WriteAttempt(std::uint8_t byte) {
+  const auto deadline = SteadyClock::now() + AttemptTime;
+  ssize_t put = ::write(fd_, &byte, 1);
+  if (put < 0 && errno == EAGAIN && WaitFor(fd_, POLLOUT, deadline)) put = ::write(fd_, &byte, 1);
+  if (put == 1) return true;
+  SleepUntil(deadline);
+  return false;
+}
 
+// As WriteAttempt, for runs: the link writes through this one.
 std::size_t TermiosPort::WriteSome(const std::uint8_t* data, std::size_t count) {
   if (count == 0) return 0;
   const auto deadline = SteadyClock::now() + AttemptTime;
