@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "tests/core/server_rig.h"
+#include "tests/support/split_test.h"
 
 namespace dorvane::testing {
 namespace {

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "tests/core/served_rig.h"
+#include "tests/support/split_test.h"
 
 namespace dorvane::testing {
 namespace {

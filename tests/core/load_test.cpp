@@ -2,6 +2,7 @@
 
 #include "service/captions.h"
 #include "tests/core/served_rig.h"
+#include "tests/support/split_test.h"
 
 namespace dorvane::testing {
 namespace {

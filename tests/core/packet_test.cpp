@@ -9,6 +9,7 @@
 #include "link/link.h"
 #include "link/wire_format.h"
 #include "tests/support/fakes.h"
+#include "tests/support/split_test.h"
 
 namespace dorvane {
 namespace {

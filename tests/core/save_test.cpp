@@ -2,6 +2,7 @@
 
 #include "link/os_error.h"
 #include "tests/core/served_rig.h"
+#include "tests/support/split_test.h"
 
 namespace dorvane::testing {
 namespace {

@@ -7,6 +7,7 @@
 #include "link/os_error.h"
 #include "service/captions.h"
 #include "tests/core/server_rig.h"
+#include "tests/support/split_test.h"
 
 namespace dorvane::testing {
 namespace {

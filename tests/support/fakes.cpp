@@ -26,10 +26,6 @@ Split& CurrentSplit() {
 const Split& SplitForNewPorts() { return CurrentSplit(); }
 void SetSplitForNewPorts(const Split& split) { CurrentSplit() = split; }
 
-std::string SplitName(const ::testing::TestParamInfo<Split>& info) { return info.param.name; }
-
-void PrintTo(const Split& split, std::ostream* out) { *out << split.name; }
-
 std::size_t ScriptedPort::NextRun(const std::vector<std::size_t>& runs, std::size_t& at) {
   if (runs.empty()) return 1;
   const std::size_t run = runs[at % runs.size()];

@@ -9,8 +9,6 @@
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "link/link.h"
 #include "link/operator_panel.h"
 #include "link/port_provider.h"
@@ -201,22 +199,5 @@ struct LinkRig {
   // taken in a run and waiting in the link's buffer.
   std::size_t Unread() const { return port->Pending() + link.BufferedInput(); }
 };
-
-// A test run once under each of ProtocolSplits: its ScriptedPorts move bytes that
-// way. Declare a suite with `class Name : public SplitTest {};`, write its tests
-// with TEST_P, and add INSTANTIATE_SPLITS(Name).
-class SplitTest : public ::testing::TestWithParam<Split> {
- protected:
-  void SetUp() override { SetSplitForNewPorts(GetParam()); }
-  void TearDown() override { SetSplitForNewPorts(ProtocolSplits().front()); }
-};
-
-std::string SplitName(const ::testing::TestParamInfo<Split>& info);
-void PrintTo(const Split& split, std::ostream* out);
-
-#define INSTANTIATE_SPLITS(suite)                                                     \
-  INSTANTIATE_TEST_SUITE_P(Splits, suite,                                             \
-                           ::testing::ValuesIn(::dorvane::testing::ProtocolSplits()), \
-                           ::dorvane::testing::SplitName)
 
 }  // namespace dorvane::testing
