@@ -127,6 +127,8 @@ class Link {
 
  private:
   void DropBufferedInput() { input_next_ = input_end_ = 0; }
+  // PollLink without the time limit.
+  void PumpAndTakeLineEvents();
 
   OperatorPanel& panel_;
   TickClock& clock_;
