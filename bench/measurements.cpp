@@ -15,6 +15,7 @@
 #include "bench/sample_stats.h"
 #include "bench/served_peer.h"
 #include "bench/soak_model.h"
+#include "bench/syscall_count.h"
 #include "bench/temp_dir.h"
 #include "formats/cbm_disk.h"
 #include "formats/cbm_names.h"
@@ -39,9 +40,10 @@ struct Scene {
   TempDir dir;
 };
 
-ServedPeerOptions OptionsFor(const BenchSetup& setup, const Scene& scene) {
+ServedPeerOptions OptionsFor(const BenchSetup& setup, const Scene& scene, bool window = false) {
   ServedPeerOptions options;
-  options.server_program = setup.server_program;
+  options.server_program = window ? setup.window_program : setup.server_program;
+  options.window = window;
   options.root = scene.Root();
   options.log_path = scene.Log();
   options.burst_writes = true;
@@ -161,15 +163,43 @@ void FillListingDirectory(const fs::path& root) {
   }
 }
 
+std::size_t BlocksOf(std::size_t size) {
+  const auto block = static_cast<std::size_t>(MaxPayloadLength);
+  return (size + block - 1) / block;
+}
+
+// The server's processor time and reads and writes from construction to Of().
+class CostMeter {
+ public:
+  explicit CostMeter(pid_t pid)
+      : pid_(pid), run_ns_(ReadRunNanos(pid)), calls_(ReadReadWriteCalls(pid)) {}
+  BlockCost Of(std::size_t blocks) const {
+    const std::optional<std::uint64_t> run_ns = ReadRunNanos(pid_);
+    const std::optional<std::uint64_t> calls = ReadReadWriteCalls(pid_);
+    BlockCost cost;
+    cost.blocks = blocks;
+    if (blocks == 0) return cost;
+    if (run_ns && run_ns_)
+      cost.cpu_us_per_block = double(*run_ns - *run_ns_) / 1000.0 / double(blocks);
+    if (calls && calls_) cost.rw_syscalls_per_block = double(*calls - *calls_) / double(blocks);
+    return cost;
+  }
+
+ private:
+  pid_t pid_;
+  std::optional<std::uint64_t> run_ns_;
+  std::optional<std::uint64_t> calls_;
+};
+
 }  // namespace
 
 namespace {
 
-LoadFigures MeasureLoadWith(const BenchSetup& setup, bool over_tcp) {
+LoadFigures MeasureLoadWith(const BenchSetup& setup, bool over_tcp, bool window) {
   Scene scene;
   const Bytes file = RandomBytes(setup.unthrottled_size, 1);
   WriteFile(scene.Root() / "big.prg", file);
-  ServedPeerOptions options = OptionsFor(setup, scene);
+  ServedPeerOptions options = OptionsFor(setup, scene, window);
   options.over_tcp = over_tcp;
   ServedPeer served(options);
 
@@ -177,7 +207,9 @@ LoadFigures MeasureLoadWith(const BenchSetup& setup, bool over_tcp) {
   TimedLoad(served, "big.prg", file);
   served.Timing().Clear();
   LoadFigures figures;
+  const CostMeter meter(served.Server().Pid());
   figures.bytes_per_second = TimedLoad(served, "big.prg", file);
+  figures.cost = meter.Of(BlocksOf(file.size()));
   const std::vector<double> turnarounds = TurnaroundsAfterOk(served.Timing().Turns());
   figures.turnaround_samples = turnarounds.size();
   figures.turnaround_median_us = Median(turnarounds);
@@ -207,16 +239,44 @@ IdleFigures IdleCpuOf(pid_t pid, double idle_seconds) {
 
 }  // namespace
 
-LoadFigures MeasureLoad(const BenchSetup& setup) { return MeasureLoadWith(setup, false); }
+LoadFigures MeasureLoad(const BenchSetup& setup, bool window) {
+  return MeasureLoadWith(setup, false, window);
+}
 
-LoadFigures MeasureLoadOverTcp(const BenchSetup& setup) { return MeasureLoadWith(setup, true); }
+LoadFigures MeasureLoadOverTcp(const BenchSetup& setup) {
+  return MeasureLoadWith(setup, true, false);
+}
 
-double MeasureSave(const BenchSetup& setup) {
+SaveFigures MeasureSave(const BenchSetup& setup) {
   Scene scene;
   ServedPeer served(OptionsFor(setup, scene));
   const Bytes data = RandomBytes(setup.unthrottled_size, 2);
   TimedSave(served, scene.Root(), "warm.prg", RandomBytes(64 << 10, 3));
-  return TimedSave(served, scene.Root(), "big.prg", data);
+  SaveFigures figures;
+  const CostMeter meter(served.Server().Pid());
+  figures.bytes_per_second = TimedSave(served, scene.Root(), "big.prg", data);
+  figures.cost = meter.Of(BlocksOf(data.size()));
+  return figures;
+}
+
+SyscallFigures MeasureSyscalls(const BenchSetup& setup) {
+  Scene scene;
+  const Bytes file = RandomBytes(64 << 10, 6);
+  WriteFile(scene.Root() / "counted.prg", file);
+  ServedPeer served(OptionsFor(setup, scene));
+  TimedLoad(served, "counted.prg", file);  // warms the page cache
+  SyscallFigures figures;
+  {
+    SyscallTally tally(served.Server().Pid());
+    TimedLoad(served, "counted.prg", file);
+    figures.load_per_block = double(tally.Stop()) / double(BlocksOf(file.size()));
+  }
+  {
+    SyscallTally tally(served.Server().Pid());
+    TimedSave(served, scene.Root(), "saved.prg", file);
+    figures.save_per_block = double(tally.Stop()) / double(BlocksOf(file.size()));
+  }
+  return figures;
 }
 
 PacedFigures MeasurePacedLoad(const BenchSetup& setup) {
@@ -246,9 +306,9 @@ PacedFigures MeasurePacedSave(const BenchSetup& setup) {
   return PacedFiguresOf(served, rate);
 }
 
-IdleFigures MeasureIdleCpu(const BenchSetup& setup) {
+IdleFigures MeasureIdleCpu(const BenchSetup& setup, bool window) {
   Scene scene;
-  ServedPeer served(OptionsFor(setup, scene));
+  ServedPeer served(OptionsFor(setup, scene, window));
   return IdleCpuOf(served.Server().Pid(), setup.idle_seconds);
 }
 

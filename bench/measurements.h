@@ -15,11 +15,32 @@ namespace dorvane::bench {
 inline constexpr double WireBytesPerSecond = 115200.0 / 10.0;
 inline constexpr double CeilingBytesPerSecond = WireBytesPerSecond * 255.0 / 262.0;
 
+// What the server spent on each block of a transfer: its processor time, and its
+// reads and writes (syscr + syscw: poll and the like are not in it).
+struct BlockCost {
+  std::size_t blocks = 0;
+  double cpu_us_per_block = 0;
+  double rw_syscalls_per_block = 0;
+};
+
 struct LoadFigures {
   double turnaround_median_us = 0;
   double turnaround_p99_us = 0;
   std::size_t turnaround_samples = 0;
   double bytes_per_second = 0;
+  BlockCost cost;
+};
+
+struct SaveFigures {
+  double bytes_per_second = 0;
+  BlockCost cost;
+};
+
+// Every system call the server made per block, counted by strace: it slows the
+// server down, so these transfers are not the ones timed.
+struct SyscallFigures {
+  double load_per_block = 0;
+  double save_per_block = 0;
 };
 
 // A transfer through the paced cable, and where the time between blocks went.
@@ -49,6 +70,7 @@ struct ListingFigures {
 
 struct BenchSetup {
   std::string server_program;
+  std::string window_program;  // the window's cases: empty leaves them out
   std::size_t unthrottled_size = 1 << 20;
   std::size_t paced_size = 128 << 10;
   double idle_seconds = 5.0;
@@ -56,12 +78,15 @@ struct BenchSetup {
 };
 
 // A load of `unthrottled_size` bytes over a direct pseudo-terminal: the turnaround
-// after each stOk and the throughput.
-LoadFigures MeasureLoad(const BenchSetup& setup);
+// after each stOk, the throughput and the server's cost per block. `window`: served
+// by the window program instead of dorvaned.
+LoadFigures MeasureLoad(const BenchSetup& setup, bool window = false);
 // The same load over a loopback TCP connection to `dorvaned --listen`.
 LoadFigures MeasureLoadOverTcp(const BenchSetup& setup);
-// A save of `unthrottled_size` bytes over a direct pseudo-terminal, in bytes a second.
-double MeasureSave(const BenchSetup& setup);
+// A save of `unthrottled_size` bytes over a direct pseudo-terminal.
+SaveFigures MeasureSave(const BenchSetup& setup);
+// A load and a save of 64 KiB each under strace. Throws when strace cannot attach.
+SyscallFigures MeasureSyscalls(const BenchSetup& setup);
 // A load, or a save, of `paced_size` bytes through a cable at 115200 baud.
 PacedFigures MeasurePacedLoad(const BenchSetup& setup);
 // The same load from an InstantLoadServer: what the measuring costs by itself.
@@ -73,7 +98,7 @@ struct IdleFigures {
   double ticks_percent = 0;
   double exact_percent = 0;
 };
-IdleFigures MeasureIdleCpu(const BenchSetup& setup);
+IdleFigures MeasureIdleCpu(const BenchSetup& setup, bool window = false);
 // The same for `dorvaned --listen` with no one connected.
 IdleFigures MeasureIdleCpuListening(const BenchSetup& setup);
 // "$" in a directory of 2,046 files, the medians over `listing_runs` requests.

@@ -28,9 +28,11 @@ ServedPeer::ServedPeer(ServedPeerOptions options) {
     server.port = options.over_tcp ? "tcp-listen:127.0.0.1:0" : server_pty_.pair.slave_path;
     server.root = options.root.string();
     server.log_path = options.log_path.string();
+    server.window = options.window;
     server_ = std::make_unique<ServerProcess>(server);
     if (!server_->WaitUntilServing(StartPatience)) {
-      throw std::runtime_error("dorvaned did not come up; its log:\n" + server_->Log());
+      throw std::runtime_error(options.server_program + " did not come up; its log:\n" +
+                               server_->Log());
     }
   }
 

@@ -45,6 +45,8 @@ struct ServedPeerOptions {
   // Set: instead of dorvaned, an InstantLoadServer serves these bytes to every load,
   // to measure what the measuring itself costs.
   std::optional<std::vector<std::uint8_t>> instant_file;
+  // server_program is the window program, serving on the offscreen platform.
+  bool window = false;
   peer::PeerOptions peer;
 };
 

@@ -37,14 +37,29 @@ int CountLines(const std::string& text, const std::string& line) {
   return count;
 }
 
-}  // namespace
-
-std::string DefaultServerProgram() {
+std::string ProgramBesideThisOne(const std::string& name) {
   std::error_code error;
   const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (error) return "dorvaned";
-  return (self.parent_path() / "dorvaned").string();
+  if (error) return name;
+  return (self.parent_path() / name).string();
 }
+
+// Whether the process holds `path` open, from its descriptors in /proc.
+bool HoldsOpen(pid_t pid, const std::string& path) {
+  std::error_code error;
+  const std::filesystem::path fds = "/proc/" + std::to_string(pid) + "/fd";
+  for (const auto& entry : std::filesystem::directory_iterator(fds, error)) {
+    std::error_code unreadable;
+    if (std::filesystem::read_symlink(entry.path(), unreadable) == path) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string DefaultServerProgram() { return ProgramBesideThisOne("dorvaned"); }
+
+std::string DefaultWindowProgram() { return ProgramBesideThisOne("dorvane"); }
 
 ServerProcess::ServerProcess(ServerOptions options) : options_(std::move(options)) {
   posix_spawn_file_actions_t actions;
@@ -53,15 +68,27 @@ ServerProcess::ServerProcess(ServerOptions options) : options_(std::move(options
                                    O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_adddup2(&actions, 1, 2);
 
-  std::vector<std::string> args = {options_.program, "--port", options_.port, "--root",
-                                   options_.root};
-  if (options_.allow_delete) args.push_back("--allow-delete");
+  std::vector<std::string> args = {options_.program};
+  std::vector<std::string> env;
+  for (char** var = environ; *var != nullptr; ++var) env.emplace_back(*var);
+  if (options_.window) {
+    // The window serves at once on the one port it is given, with no hand on the mouse.
+    args.insert(args.end(), {"--port", options_.port, "--root", options_.root, "--start"});
+    posix_spawn_file_actions_addchdir_np(&actions, options_.root.c_str());
+    env.push_back("QT_QPA_PLATFORM=offscreen");
+  } else {
+    args.insert(args.end(), {"--port", options_.port, "--root", options_.root});
+    if (options_.allow_delete) args.push_back("--allow-delete");
+  }
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
+  std::vector<char*> envp;
+  for (std::string& var : env) envp.push_back(var.data());
+  envp.push_back(nullptr);
 
   const int error =
-      ::posix_spawn(&pid_, options_.program.c_str(), &actions, nullptr, argv.data(), environ);
+      ::posix_spawn(&pid_, options_.program.c_str(), &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   if (error != 0) {
     pid_ = -1;
@@ -94,7 +121,13 @@ bool ServerProcess::WaitForLogLine(const std::string& line, int count,
 }
 
 bool ServerProcess::WaitUntilServing(std::chrono::milliseconds patience) {
-  return WaitForLogLine(WaitingLine, 1, patience);
+  if (!options_.window) return WaitForLogLine(WaitingLine, 1, patience);
+  const auto deadline = Clock::now() + patience;
+  while (Running() && Clock::now() < deadline) {
+    if (HoldsOpen(pid_, options_.port)) return true;
+    std::this_thread::sleep_for(PollPause);
+  }
+  return false;
 }
 
 std::string ServerProcess::ListenAddress(std::chrono::milliseconds patience) {

@@ -12,30 +12,45 @@ std::unique_ptr<SerialPort> Link::OpenPort() {
   if (choice >= 0 && choice <= 3) PortName = ports_.PortNameFor(choice);
   // Logged before the open is tried, so the failure case shows it too.
   panel_.LogLine("Initialising port " + PortName);
+  DropBufferedInput();
   auto port = ports_.Open(PortName);
   PortFailureCause = port ? std::string() : ports_.OpenFailureCause();
   return port;
 }
 
 void Link::PollLink() {
-  panel_.PumpEvents();
-  if (PortHandle) {
-    LineEvent event;
-    while (PortHandle->TakeLineEvent(event)) {
-      if (!event.LogText.empty()) panel_.LogLine(event.LogText);
-      if (event.EndsSession) LineReset = true;
-      if (event.EndsServing) StopRequested = true;
-    }
-  }
+  PumpAndTakeLineEvents();
   const auto elapsed = static_cast<std::int32_t>(clock_.GetTickCount() - StartTick);
   if (ActiveLimitMs > 0 && elapsed > ActiveLimitMs) TimedOut = true;
+}
+
+void Link::PumpAndTakeLineEvents() {
+  panel_.PumpEvents();
+  if (!PortHandle) return;
+  LineEvent event;
+  while (PortHandle->TakeLineEvent(event)) {
+    if (!event.LogText.empty()) panel_.LogLine(event.LogText);
+    if (event.EndsSession) {
+      LineReset = true;
+      DropBufferedInput();  // the old line's bytes: see the header
+    }
+    if (event.EndsServing) StopRequested = true;
+  }
 }
 
 std::uint8_t Link::ReadByte() {
   ActiveLimitMs = LinkTimeoutMs;
   TimedOut = false;
+  // A byte that came in the same run as an earlier one is handed out as if its own
+  // attempt had found it at once: no wait began, so no limit can have passed, and
+  // the clock is not asked (twice a byte, it was a good part of a block's cost).
+  if (input_next_ < input_end_) {
+    PumpAndTakeLineEvents();
+    if (LineReset) return 0;  // the buffer went with the old line
+    return input_[input_next_++];
+  }
   StartTick = clock_.GetTickCount();
-  std::uint8_t buffer = 0;
+  std::uint8_t byte = 0;
   for (;;) {
     // The limit is tested before each attempt, so the attempt right after the limit
     // passed still takes a byte that comes in then.
@@ -43,22 +58,35 @@ std::uint8_t Link::ReadByte() {
     // A byte after the line ended the session belongs to the next one: left unread.
     if (LineReset) break;
     if (ActiveLimitMs == 0 && IdleWaitMs > 0 && !Interrupted() && PortHandle) {
-      PortHandle->AwaitInput(std::chrono::milliseconds(IdleWaitMs));
+      panel_.AwaitInput(*PortHandle, std::chrono::milliseconds(IdleWaitMs));
     }
-    const bool arrived = PortHandle && PortHandle->ReadAttempt(buffer);
-    if (arrived || TimedOut || Interrupted()) break;
+    const std::size_t got = PortHandle ? PortHandle->ReadSome(input_.data(), input_.size()) : 0;
+    if (got > 0) {
+      input_next_ = 1;
+      input_end_ = got < input_.size() ? got : input_.size();
+      byte = input_[0];
+      break;
+    }
+    if (TimedOut || Interrupted()) break;
   }
-  return buffer;
+  return byte;
 }
 
-void Link::WriteByte(std::uint8_t value) {
+void Link::WriteByte(std::uint8_t value) { WriteBytes(&value, 1); }
+
+void Link::WriteBytes(const std::uint8_t* data, std::size_t count) {
   ActiveLimitMs = LinkTimeoutMs;
   TimedOut = false;
   StartTick = clock_.GetTickCount();
-  for (;;) {
+  std::size_t sent = 0;
+  while (sent < count) {
     PollLink();
     if (TimedOut || Interrupted()) return;
-    if (PortHandle && PortHandle->WriteAttempt(value)) return;
+    const std::size_t took = PortHandle ? PortHandle->WriteSome(data + sent, count - sent) : 0;
+    if (took > 0) {
+      sent += took < count - sent ? took : count - sent;
+      StartTick = clock_.GetTickCount();  // progress: the wait for the rest starts now
+    }
   }
 }
 
@@ -111,18 +139,18 @@ void Link::SendPacket() {
     packet.PayloadCrc = CrcGet(CrcRegister);
   }
 
-  WriteByte(packet.Type);
-  if (TimedOut) return;
-  WriteByte(packet.Length);
-  if (TimedOut) return;
-  WriteByte(packet.HeaderCrc);
-  if (TimedOut) return;
-  if (packet.Length == 0) return;
-  for (int i = 0; i < packet.Length; ++i) {
-    WriteByte(packet.Payload[static_cast<std::size_t>(i)]);
-    if (TimedOut) return;
+  // Header and payload in one run: a port that takes it whole needs one write.
+  std::array<std::uint8_t, MaxPacketLength> wire{};
+  std::size_t size = 0;
+  wire[size++] = packet.Type;
+  wire[size++] = packet.Length;
+  wire[size++] = packet.HeaderCrc;
+  if (packet.Length > 0) {
+    for (int i = 0; i < packet.Length; ++i)
+      wire[size++] = packet.Payload[static_cast<std::size_t>(i)];
+    wire[size++] = packet.PayloadCrc;
   }
-  WriteByte(packet.PayloadCrc);
+  WriteBytes(wire.data(), size);
 }
 
 void Link::DiscardUntilQuiet(std::uint16_t quiet_ms, int max_bytes) {

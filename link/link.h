@@ -1,8 +1,13 @@
 // The serial link: timed single-byte reads and writes under a time limit and the
-// operator's stop flag, and the packet layer above them. One Link exists per run;
-// tests make a fresh one with a scripted port and a fake clock.
+// operator's stop flag, and the packet layer above them. Bytes cross the port in
+// runs: a read takes whatever has arrived into the link's own buffer, from which
+// ReadByte hands them out one by one, and a packet goes to the port in one piece.
+// One Link exists per run; tests make a fresh one with a scripted port and a fake
+// clock.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -24,12 +29,20 @@ class Link {
 
   // Maps the operator's port choice to PortName, logs "Initialising port " and the
   // name, and opens the port. Returns nullptr when it cannot be opened; throws
-  // OsError when it opened but could not be configured.
+  // OsError when it opened but could not be configured. Input still buffered from an
+  // earlier port is dropped: it belongs to that port.
   std::unique_ptr<SerialPort> OpenPort();
 
   // Pumps events, takes the port's line events (logging each, setting LineReset for
-  // one that ends the session and StopRequested for one that ends serving), then sets TimedOut once
-  // more than ActiveLimitMs have passed since StartTick. Never clears TimedOut.
+  // one that ends the session and StopRequested for one that ends serving), then sets
+  // TimedOut once more than ActiveLimitMs have passed since StartTick. Never clears
+  // TimedOut.
+  //
+  // An event that ends the session also drops every byte buffered but not yet handed
+  // out: they came on the old line, before the event (a port never hands over a
+  // byte from after an event before that event has been taken), and the C64, or
+  // the connection, that sent them has gone. The next session starts with the first
+  // byte the port hands over after the event.
   void PollLink();
 
   // True once the operator asked to stop or a line event ended the session: every
@@ -39,7 +52,9 @@ class Link {
   // Waits for one byte under LinkTimeoutMs and StopRequested. The result is a
   // received byte only when neither TimedOut nor Interrupted() is set on return; a
   // byte that arrives in the attempt right after the limit passed is consumed and
-  // returned with TimedOut set.
+  // returned with TimedOut set. Events are pumped before every byte, a buffered one
+  // included; the port is asked only once the buffer is empty, and then for every
+  // byte that has arrived.
   std::uint8_t ReadByte();
 
   // Writes one byte unless TimedOut or StopRequested is set first. While the port
@@ -49,6 +64,16 @@ class Link {
   // StopRequested is set.
   void WriteByte(std::uint8_t value);
 
+  // WriteByte for `count` bytes in order, offered to the port in as few pieces as it
+  // takes. The limit applies to each wait for the port to take something: it starts
+  // afresh whenever the port took part of the run, as it did for each byte of
+  // WriteByte. On return every byte was written, or TimedOut or Interrupted() is set
+  // and the bytes after the last one taken were not.
+  void WriteBytes(const std::uint8_t* data, std::size_t count);
+
+  // Bytes received from the port that no ReadByte has handed out yet.
+  std::size_t BufferedInput() const { return input_end_ - input_next_; }
+
   // --- Packets ------------------------------------------------------------------
 
   // Reads one packet into ReceivedPacket. It came whole with a sound header when
@@ -57,8 +82,9 @@ class Link {
   // becomes 1000 and stays so. A bad header leaves the payload unread on the line.
   void ReceivePacket();
 
-  // Sends OutgoingPacket as it stands, each byte under LinkTimeoutMs, computing both
-  // CRCs afresh; a second call on an unchanged packet repeats the same bytes.
+  // Sends OutgoingPacket as it stands, header and payload as one run under
+  // LinkTimeoutMs (see WriteBytes), computing both CRCs afresh; a second call on an
+  // unchanged packet repeats the same bytes.
   void SendPacket();
 
   // Makes OutgoingPacket the empty packet whose type is `code`, and sends it.
@@ -84,11 +110,12 @@ class Link {
   // Set by a line event that ends the session (device lost, connection replaced, DTR
   // dropped); the server abandons any transfer, clears it and waits for a request.
   bool LineReset = false;
-  // While a byte wait has no time limit, the port may sleep this long for input
-  // between two event pumps; 0 keeps every attempt at about 2 ms. Waiting for the
-  // next request that way costs hundreds of wake-ups a second for nothing. Only a
-  // front end whose events cut the port's sleep short (the headless server's stop
-  // signals) may set it: the window's clicks would wait that long.
+  // While a byte wait has no time limit, the link may sleep this long for input
+  // between two event pumps (OperatorPanel::AwaitInput); 0 keeps every attempt at
+  // about 2 ms. Waiting for the next request that way costs hundreds of wake-ups a
+  // second for nothing. Only a front end whose events end that sleep may set it:
+  // the headless server's stop signals cut the port's sleep short, and the window
+  // sleeps in its own event loop, which a click ends as a byte does.
   std::uint16_t IdleWaitMs = 0;
 
   Packet ReceivedPacket;
@@ -97,10 +124,21 @@ class Link {
 
   OperatorPanel& Panel() { return panel_; }
 
+  // Room for a whole packet and the start of the next: the C64 sends nothing more
+  // until it is answered, so one read takes all there is.
+  static constexpr std::size_t InputBufferSize = 512;
+
  private:
+  void DropBufferedInput() { input_next_ = input_end_ = 0; }
+  // PollLink without the time limit.
+  void PumpAndTakeLineEvents();
+
   OperatorPanel& panel_;
   TickClock& clock_;
   PortProvider& ports_;
+  std::array<std::uint8_t, InputBufferSize> input_{};
+  std::size_t input_next_ = 0;  // the next byte ReadByte hands out
+  std::size_t input_end_ = 0;   // one past the last byte received
 };
 
 // The limit for every byte after the first of a packet, and for the server's replies.

@@ -3,7 +3,10 @@
 // in the tests. Every call happens on the one thread that serves.
 #pragma once
 
+#include <chrono>
 #include <string>
+
+#include "link/serial_port.h"
 
 namespace dorvane {
 
@@ -17,6 +20,15 @@ class OperatorPanel {
   // Runs every pending event (clicks, repaints, close requests, stop signals) and
   // returns without waiting for more. May set the link's StopRequested.
   virtual void PumpEvents() = 0;
+  // Sleeps while the link waits without a time limit (see Link::IdleWaitMs): until
+  // input may be waiting on `port`, an event of the front end comes (and has run),
+  // or `longest` has passed. Only a hint, as SerialPort::AwaitInput: the link's
+  // next attempt decides. By default the port sleeps by itself, which only a signal
+  // cuts short; a window waits in its own event loop instead, with the port's
+  // InputDescriptor among what wakes it.
+  virtual void AwaitInput(SerialPort& port, std::chrono::milliseconds longest) {
+    port.AwaitInput(longest);
+  }
   // Sets the window caption and the application's task-bar title to one text.
   virtual void SetStatusCaption(const std::string& text) = 0;
 

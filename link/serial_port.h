@@ -1,5 +1,6 @@
 // The one way the link reaches the cable: attempts that give up after about 2 ms, so
-// that the byte waits above can pump window events between attempts.
+// that the byte waits above can pump window events between attempts. An attempt
+// moves one byte or a run of them.
 #pragma once
 
 #include <chrono>
@@ -36,7 +37,9 @@ class SerialPort {
 
   // As ReadAttempt, but takes every byte that has arrived, up to `count`, in order.
   // Returns how many; 0 when none came within the attempt. A port that cannot move
-  // runs takes one byte per attempt.
+  // runs takes one byte per attempt. A run never reaches past a line event: the
+  // bytes that came after one are handed over only once the event has been taken
+  // (the link drops what it buffered from before an event that ends the session).
   virtual std::size_t ReadSome(std::uint8_t* buffer, std::size_t count) {
     return count > 0 && ReadAttempt(buffer[0]) ? 1 : 0;
   }

@@ -202,6 +202,29 @@ bool TermiosPort::ReadAttempt(std::uint8_t& byte) {
   return false;
 }
 
+// As ReadAttempt, for runs: the link reads through this one.
+std::size_t TermiosPort::ReadSome(std::uint8_t* buffer, std::size_t count) {
+  if (count == 0) return 0;
+  const auto deadline = SteadyClock::now() + AttemptTime;
+  // Bytes already waiting cost one system call.
+  ssize_t got = ::read(fd_, buffer, count);
+  if (got < 0 && errno == EAGAIN) {
+    short revents = 0;
+    if (WaitFor(fd_, POLLIN, deadline, revents)) got = ::read(fd_, buffer, count);
+    NoteRevents(revents);
+  }
+  if (got > 0) return static_cast<std::size_t>(got);
+  // Nothing, an interruption, a line error or a hang-up (read gives 0, or EIO on a
+  // pseudo-terminal whose other side is closed): no byte, at the normal pace.
+  if (got == 0) {
+    if (lost_.empty()) lost_ = "hung up";
+  } else {
+    NoteError(errno);
+  }
+  SleepUntil(deadline);
+  return 0;
+}
+
 void TermiosPort::AwaitInput(std::chrono::milliseconds longest) {
   short revents = 0;
   WaitFor(fd_, POLLIN, SteadyClock::now() + longest, revents);
@@ -220,6 +243,22 @@ bool TermiosPort::WriteAttempt(std::uint8_t byte) {
   if (put < 0) NoteError(errno);
   SleepUntil(deadline);
   return false;
+}
+
+// As WriteAttempt, for runs: the link writes through this one.
+std::size_t TermiosPort::WriteSome(const std::uint8_t* data, std::size_t count) {
+  if (count == 0) return 0;
+  const auto deadline = SteadyClock::now() + AttemptTime;
+  ssize_t put = ::write(fd_, data, count);
+  if (put < 0 && errno == EAGAIN) {
+    short revents = 0;
+    if (WaitFor(fd_, POLLOUT, deadline, revents)) put = ::write(fd_, data, count);
+    NoteRevents(revents);
+  }
+  if (put > 0) return static_cast<std::size_t>(put);
+  if (put < 0) NoteError(errno);
+  SleepUntil(deadline);
+  return 0;
 }
 
 }  // namespace dorvane

@@ -1,6 +1,6 @@
 // The serial port on a POSIX host: a tty device (a USB adapter, a UART, or the
 // slave of a pseudo-terminal) in raw 115200 8N1 with CTS output flow control, held
-// exclusively, and read and written one byte per attempt of about 2 ms.
+// exclusively, and read and written in attempts of about 2 ms.
 #pragma once
 
 #include <termios.h>
@@ -42,6 +42,10 @@ class TermiosPort : public SerialPort {
 
   bool ReadAttempt(std::uint8_t& byte) override;
   bool WriteAttempt(std::uint8_t byte) override;
+  // One read of everything that has arrived, up to `count`; one write of as much as
+  // the driver takes (CTS flow control may stop it part of the way).
+  std::size_t ReadSome(std::uint8_t* buffer, std::size_t count) override;
+  std::size_t WriteSome(const std::uint8_t* data, std::size_t count) override;
   // One sleep in ppoll: a byte, a hang-up or a signal ends it early.
   void AwaitInput(std::chrono::milliseconds longest) override;
   int InputDescriptor() const override { return fd_; }

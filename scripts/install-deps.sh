@@ -20,6 +20,8 @@ if [ "$what" = test ]; then
   # Disk-image tools by others: the yardstick the image and name code is measured
   # against (cbmconvert also makes the P00 files the tests read).
   packages+=(cc1541 cbmconvert)
+  # The benchmark counts the server's system calls with strace.
+  packages+=(strace)
 fi
 
 missing=()

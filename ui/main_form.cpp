@@ -28,6 +28,12 @@ namespace {
 constexpr int InitialClientWidth = TMainForm::OuterWidth - 2 * 4;
 constexpr int InitialClientHeight = TMainForm::OuterHeight - 23 - 4;
 
+// The longest the server sleeps in the event loop before it looks at the port again
+// by itself. A byte on a port with a descriptor ends the sleep at once; a port
+// without one (a device not there yet) is looked at more often.
+constexpr std::uint16_t IdleWaitMs = 1000;
+constexpr std::chrono::milliseconds NoDescriptorWait{100};
+
 // Every control with text uses this font, in pixels, so that the layout's pixel
 // positions hold whatever text size the desktop is set to.
 QFont ControlFont() {
@@ -80,6 +86,10 @@ TMainForm::TMainForm(dorvane::TickClock& clock, dorvane::PortProvider& ports,
   SetTabOrder();
   WriteInitialLines(volume);
   Memo1->setFocus();
+  // While the server waits for the C64 without a time limit, it sleeps in this
+  // window's event loop (AwaitInput), which a click ends as a byte does.
+  link_.IdleWaitMs = IdleWaitMs;
+  input_wait_limit_.setSingleShot(true);
   FormCreate();
 }
 
@@ -292,6 +302,22 @@ void TMainForm::LogLine(const std::string& text) {
 }
 
 void TMainForm::PumpEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+void TMainForm::AwaitInput(dorvane::SerialPort& port, std::chrono::milliseconds longest) {
+  const int fd = port.InputDescriptor();
+  if (fd >= 0 && (!input_notifier_ || input_notifier_->socket() != fd)) {
+    input_notifier_ = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+  }
+  const bool watching = fd >= 0;
+  if (watching) input_notifier_->setEnabled(true);
+  input_wait_limit_.start(watching ? longest : std::min(longest, NoDescriptorWait));
+  // One pass of the event loop: it sleeps in the kernel until the descriptor turns
+  // readable, the timer fires or a window event comes, and runs what came.
+  QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  input_wait_limit_.stop();
+  // Left enabled, a readable port would wake every later pass of the loop.
+  if (watching) input_notifier_->setEnabled(false);
+}
 
 void TMainForm::SetStatusCaption(const std::string& text) {
   const QString caption = dorvane::DisplayText(text);

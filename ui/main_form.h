@@ -10,8 +10,12 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSocketNotifier>
+#include <QTimer>
 #include <QWidget>
 #include <array>
+#include <chrono>
+#include <memory>
 
 #include "link/link.h"
 #include "link/operator_panel.h"
@@ -53,6 +57,10 @@ class TMainForm : public QWidget, public dorvane::OperatorPanel {
   // --- OperatorPanel ------------------------------------------------------------
   void LogLine(const std::string& text) override;
   void PumpEvents() override;
+  // Waits in the window's own event loop, with the port's descriptor among what
+  // wakes it: a byte, a window event or `longest` ends the wait, after that event
+  // has run. A port without a descriptor is looked at again after 100 ms at most.
+  void AwaitInput(dorvane::SerialPort& port, std::chrono::milliseconds longest) override;
   void SetStatusCaption(const std::string& text) override;
   void SetProgressPosition(int percent) override;
   void SetProgressEnabled(bool enabled) override;
@@ -104,4 +112,7 @@ class TMainForm : public QWidget, public dorvane::OperatorPanel {
   FormState state_ = FormState::Idle;
   bool in_start_handler_ = false;
   bool end_requested_ = false;  // a close that came while serving, held off
+  // Enabled only inside AwaitInput: between waits the link reads the port itself.
+  std::unique_ptr<QSocketNotifier> input_notifier_;
+  QTimer input_wait_limit_;
 };

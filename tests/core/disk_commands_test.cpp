@@ -7,6 +7,7 @@
 
 #include "formats/petscii_names.h"
 #include "tests/core/server_rig.h"
+#include "tests/support/split_test.h"
 
 namespace dorvane::testing {
 namespace {
@@ -24,7 +25,19 @@ std::string WithNul(const std::string& before, const std::string& after) {
 
 // --- Delete -----------------------------------------------------------------------
 
-TEST(DeleteCommand, ProtectionRefusesEveryRequestAndIsReadEachTime) {
+// Every test here runs once for each way of cutting the bytes into runs.
+class DeleteCommand : public SplitTest {};
+class RenameCommand : public SplitTest {};
+class ChangeDirCommand : public SplitTest {};
+class ChangeDriveCommand : public SplitTest {};
+class MakeDirCommand : public SplitTest {};
+INSTANTIATE_SPLITS(DeleteCommand);
+INSTANTIATE_SPLITS(RenameCommand);
+INSTANTIATE_SPLITS(ChangeDirCommand);
+INSTANTIATE_SPLITS(ChangeDriveCommand);
+INSTANTIATE_SPLITS(MakeDirCommand);
+
+TEST_P(DeleteCommand, ProtectionRefusesEveryRequestAndIsReadEachTime) {
   ServerRig rig;
   rig.root.Write("a.prg");
   for (const char* text : {"s:a.prg", "s:missing", "s:"}) {
@@ -39,7 +52,7 @@ TEST(DeleteCommand, ProtectionRefusesEveryRequestAndIsReadEachTime) {
   EXPECT_FALSE(rig.root.Exists("a.prg"));
 }
 
-TEST(DeleteCommand, Outcomes) {
+TEST_P(DeleteCommand, Outcomes) {
   const struct {
     std::string text;
     std::vector<std::uint8_t> reply;
@@ -82,7 +95,7 @@ TEST(DeleteCommand, Outcomes) {
   }
 }
 
-TEST(DeleteCommand, InsideSubdirectoryNeverAimsAtItselfOrItsParent) {
+TEST_P(DeleteCommand, InsideSubdirectoryNeverAimsAtItselfOrItsParent) {
   ServerRig rig;
   rig.panel.delete_protection = false;
   fs::create_directories(rig.root.path / "sub");
@@ -101,7 +114,7 @@ TEST(DeleteCommand, InsideSubdirectoryNeverAimsAtItselfOrItsParent) {
 
 // --- Rename -----------------------------------------------------------------------
 
-TEST(RenameCommand, Outcomes) {
+TEST_P(RenameCommand, Outcomes) {
   const struct {
     std::string text;
     std::vector<std::uint8_t> reply;
@@ -164,7 +177,7 @@ TEST(RenameCommand, Outcomes) {
 
 // --- Change directory and drive ---------------------------------------------------
 
-TEST(ChangeDirCommand, Outcomes) {
+TEST_P(ChangeDirCommand, Outcomes) {
   const struct {
     std::string text;
     std::string start;  // below the root, where the request finds the server
@@ -211,7 +224,7 @@ TEST(ChangeDirCommand, Outcomes) {
   }
 }
 
-TEST(ChangeDriveCommand, EveryLetterLeadsToTheRoot) {
+TEST_P(ChangeDriveCommand, EveryLetterLeadsToTheRoot) {
   const struct {
     std::string text;
     std::vector<std::uint8_t> reply;
@@ -240,7 +253,7 @@ TEST(ChangeDriveCommand, EveryLetterLeadsToTheRoot) {
 
 // --- Make directory ---------------------------------------------------------------
 
-TEST(MakeDirCommand, Outcomes) {
+TEST_P(MakeDirCommand, Outcomes) {
   const struct {
     std::string text;
     std::vector<std::uint8_t> reply;

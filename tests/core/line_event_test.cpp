@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "tests/core/served_rig.h"
+#include "tests/support/split_test.h"
 
 namespace dorvane::testing {
 namespace {
@@ -16,7 +17,11 @@ bool Logged(const ServedRig& rig, const std::string& line) {
   return std::find(rig.Log().begin(), rig.Log().end(), line) != rig.Log().end();
 }
 
-TEST(LineEvent, EndingTheSessionInASaveKeepsTheOldFileAndServesTheNextRequest) {
+// Every test here runs once for each way of cutting the bytes into runs.
+class LineEvents : public SplitTest {};
+INSTANTIATE_SPLITS(LineEvents);
+
+TEST_P(LineEvents, EndingTheSessionInASaveKeepsTheOldFileAndServesTheNextRequest) {
   ServedRig rig;
   const Bytes old_content = Pattern(40);
   rig.Put("game.prg", old_content);
@@ -39,7 +44,7 @@ TEST(LineEvent, EndingTheSessionInASaveKeepsTheOldFileAndServesTheNextRequest) {
   EXPECT_TRUE(std::equal(tail.begin(), tail.end(), replies.end() - static_cast<long>(tail.size())));
 }
 
-TEST(LineEvent, EndingTheSessionInALoadStartsOverAtIdle) {
+TEST_P(LineEvents, EndingTheSessionInALoadStartsOverAtIdle) {
   ServedRig rig;
   rig.Put("big.prg", Pattern(600));
   rig.Send(Request(ptLoad, "BIG.PRG"));
@@ -56,7 +61,7 @@ TEST(LineEvent, EndingTheSessionInALoadStartsOverAtIdle) {
   EXPECT_NE(std::find(closed, log.end(), "Sending file:$"), log.end());
 }
 
-TEST(LineEvent, AnEventThatKeepsTheSessionOnlyLogs) {
+TEST_P(LineEvents, AnEventThatKeepsTheSessionOnlyLogs) {
   ServedRig rig;
   const Bytes content = Pattern(300);
   rig.Send(Request(ptSave, "NEW.PRG"));
@@ -70,13 +75,13 @@ TEST(LineEvent, AnEventThatKeepsTheSessionOnlyLogs) {
   EXPECT_TRUE(Logged(rig, "Port back: /dev/ttyUSB0"));
 }
 
-TEST(LineEvent, AnEventThatEndsServingStopsInOrderInTheMiddleOfASave) {
+TEST(LineEventEndingServing, StopsInOrderInTheMiddleOfASave) {
   ServedRig rig;
   const Bytes old_content = Pattern(40);
   rig.Put("game.prg", old_content);
   rig.Send(Request(ptSave, "GAME.PRG"));
   rig.Send(PacketBytes(ptData, Pattern(255)));
-  LineEvent gone;
+  dorvane::LineEvent gone;
   gone.LogText = "End of input";
   gone.EndsServing = true;
   rig.link.port->Event(gone);

@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "tests/support/fakes.h"
 
@@ -12,6 +15,8 @@ namespace dorvane {
 namespace {
 
 using testing::LinkRig;
+using testing::Split;
+using testing::Whole;
 
 // A wait that never ends would hang the test run; after this many pumps the rig
 // plays the operator and presses Quit, and the test then fails on its flags.
@@ -99,7 +104,7 @@ TEST(ReadByte, ByteAroundTheLimitIsTakenEitherWay) {
 
     EXPECT_EQ(rig.link.ReadByte(), 0xA5);
     EXPECT_EQ(rig.link.TimedOut, c.timed_out);
-    EXPECT_EQ(rig.port->Pending(), 1u);  // consumed in both cases
+    EXPECT_EQ(rig.Unread(), 1u);  // consumed in both cases
   }
 }
 
@@ -204,6 +209,125 @@ TEST(WriteByte, LimitTripsAtTheFirstPollStrictlyPastIt) {
   // trips and no attempt follows it.
   EXPECT_TRUE(rig.link.TimedOut);
   EXPECT_EQ(rig.port->write_attempts, 501);
+}
+
+// --- Runs of bytes ----------------------------------------------------------------
+
+Split WholeRuns() { return {"whole", {Whole}, {Whole}}; }
+
+TEST(LinkRuns, OneReadTakesThePacketAndEveryByteStillPumpsEvents) {
+  LinkRig rig;
+  rig.port->UseSplit(WholeRuns());
+  rig.port->Feed({0x00, 0x03, 0xE2, 0x61, 0x62, 0x63, 0x42, 0x10});
+
+  rig.link.ReceivePacket();
+  EXPECT_FALSE(rig.link.TimedOut);
+  EXPECT_FALSE(rig.link.ReceivedPacket.PayloadCrcError);
+  EXPECT_EQ(rig.link.ReceivedPacket.Payload[2], 0x63);
+  EXPECT_EQ(rig.port->read_attempts, 1);
+  EXPECT_EQ(rig.panel.pump_count, 7);  // one before each byte, buffered or not
+  EXPECT_EQ(rig.link.BufferedInput(), 1u);
+  EXPECT_EQ(rig.link.ReadByte(), 0x10);
+  EXPECT_EQ(rig.port->read_attempts, 1);
+}
+
+// Bytes the link took from the old line but did not hand out yet are dropped with
+// the session; the first byte after the event is the next session's first.
+TEST(LinkRuns, AnEventThatEndsTheSessionDropsTheOldLinesBufferedBytes) {
+  LinkRig rig;
+  rig.port->UseSplit(WholeRuns());
+  rig.port->Feed({0x01, 0x02, 0x03});
+  EXPECT_EQ(rig.link.ReadByte(), 0x01);
+  ASSERT_EQ(rig.link.BufferedInput(), 2u);
+
+  rig.port->ReportNow({"Port lost", true});
+  rig.port->Feed({0x2A});  // the new session's first byte
+  rig.link.ReadByte();
+  EXPECT_TRUE(rig.link.LineReset);
+  EXPECT_EQ(rig.link.BufferedInput(), 0u);
+  EXPECT_EQ(rig.port->Pending(), 1u);  // not taken: it belongs to the next session
+  EXPECT_EQ(rig.panel.log, std::vector<std::string>{"Port lost"});
+
+  rig.link.LineReset = false;  // the server started over
+  EXPECT_EQ(rig.link.ReadByte(), 0x2A);
+  EXPECT_FALSE(rig.link.Interrupted());
+}
+
+TEST(LinkRuns, AnEventThatKeepsTheSessionKeepsTheBufferedBytes) {
+  LinkRig rig;
+  rig.port->UseSplit(WholeRuns());
+  rig.port->Feed({0x01, 0x02});
+  EXPECT_EQ(rig.link.ReadByte(), 0x01);
+  rig.port->ReportNow({"Port back", false});
+  EXPECT_EQ(rig.link.ReadByte(), 0x02);
+  EXPECT_FALSE(rig.link.LineReset);
+}
+
+TEST(LinkRuns, APortOpenedAfreshStartsWithNothingFromTheOldOne) {
+  LinkRig rig;
+  rig.port->UseSplit(WholeRuns());
+  rig.port->Feed({0x01, 0x02, 0x03});
+  EXPECT_EQ(rig.link.ReadByte(), 0x01);
+  auto fresh = std::make_unique<testing::ScriptedPort>(rig.clock);
+  fresh->Feed({0x7F});
+  rig.ports.port = std::move(fresh);
+
+  rig.link.PortHandle = rig.link.OpenPort();
+  EXPECT_EQ(rig.link.BufferedInput(), 0u);
+  EXPECT_EQ(rig.link.ReadByte(), 0x7F);
+}
+
+TEST(LinkRuns, APacketGoesToThePortInOneWrite) {
+  LinkRig rig;
+  rig.port->UseSplit(WholeRuns());
+  rig.link.OutgoingPacket.Type = ptData;
+  rig.link.OutgoingPacket.Length = 255;
+  rig.link.SendPacket();
+  EXPECT_EQ(rig.port->write_attempts, 1);
+  EXPECT_EQ(rig.port->written.size(), 259u);
+}
+
+// The limit is for each wait on the port, not for the whole run: a port that takes
+// one byte every 800 ms writes the packet however long it takes in all, and one that
+// stalls longer than the limit in the middle ends it there.
+TEST(LinkRuns, TheLimitStartsAfreshWheneverThePortTookPartOfTheRun) {
+  struct Case {
+    int refused_after_each_byte;
+    std::size_t written;
+    bool timed_out;
+  };
+  const Case cases[] = {{400, 7, false}, {501, 1, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.refused_after_each_byte);
+    LinkRig rig;
+    StopAfterPumps(rig, kRunawayPumps);
+    rig.port->UseSplit(WholeRuns());
+    rig.link.LinkTimeoutMs = 1000;
+    rig.port->on_written = [&rig, &c](std::uint8_t) {
+      rig.port->refuse_writes = c.refused_after_each_byte;
+    };
+    rig.link.OutgoingPacket.Type = ptData;
+    rig.link.OutgoingPacket.Length = 3;
+    rig.link.SendPacket();
+    EXPECT_EQ(rig.port->written.size(), c.written);
+    EXPECT_EQ(rig.link.TimedOut, c.timed_out);
+  }
+}
+
+TEST(LinkRuns, AFrontEndThatWaitsByItselfStandsInForThePortsSleep) {
+  LinkRig rig;
+  rig.link.IdleWaitMs = 100;
+  std::vector<long> waits;
+  rig.panel.on_await = [&](SerialPort& port, std::chrono::milliseconds longest) {
+    EXPECT_EQ(&port, rig.link.PortHandle.get());
+    waits.push_back(longest.count());
+  };
+  rig.port->Silence(6);
+  rig.port->Feed({0x42});
+
+  EXPECT_EQ(rig.link.ReadByte(), 0x42);
+  EXPECT_EQ(waits, std::vector<long>(static_cast<std::size_t>(rig.port->read_attempts), 100));
+  EXPECT_TRUE(rig.port->awaited_ms.empty());
 }
 
 TEST(OpenPort, ChoiceNamesThePortAndTheLineIsLoggedBeforeTheOpen) {

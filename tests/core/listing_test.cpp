@@ -14,6 +14,7 @@
 
 #include "link/os_error.h"
 #include "tests/core/served_rig.h"
+#include "tests/support/split_test.h"
 
 namespace dorvane::testing {
 namespace {
@@ -58,12 +59,16 @@ const std::string kHelloText = Text(3, "\"HELLO.TXT\"", 8, "", "PRG", 2);
 const std::string kUpText = Text(3, "\"..\"", 15, "", "DIR", 2);
 const std::string kGamesText = Text(3, "\"GAMES\"", 12, "", "DIR", 2);
 
-TEST(Listing, FixedLinesAreByteForByte) {
+// Every test here runs once for each way of cutting the bytes into runs.
+class ListingServed : public SplitTest {};
+INSTANTIATE_SPLITS(ListingServed);
+
+TEST_P(ListingServed, FixedLinesAreByteForByte) {
   EXPECT_EQ(Bytes(DirHeader.begin(), DirHeader.end()), kHeader);
   EXPECT_EQ(Bytes(DirTrailer.begin(), DirTrailer.end()), kTrailer);
 }
 
-TEST(Listing, EntryLinesLineUpQuotesTypesAndMarks) {
+TEST_P(ListingServed, EntryLinesLineUpQuotesTypesAndMarks) {
   struct Case {
     DirEntry entry;
     std::uint16_t number;
@@ -111,7 +116,7 @@ TEST(Listing, EntryLinesLineUpQuotesTypesAndMarks) {
   }
 }
 
-TEST(Listing, SubDirectoryOfTheWorkedExample) {
+TEST_P(ListingServed, SubDirectoryOfTheWorkedExample) {
   ServedRig rig;
   rig.MakeDir("sub");
   rig.Put("sub/hello.txt", Pattern(1000));
@@ -128,7 +133,7 @@ TEST(Listing, SubDirectoryOfTheWorkedExample) {
   EXPECT_EQ(listing.ListingPos, 0);
 }
 
-TEST(Listing, EmptySubDirectoryListsOnlyItsParent) {
+TEST_P(ListingServed, EmptySubDirectoryListsOnlyItsParent) {
   ServedRig rig;
   rig.MakeDir("empty");
   ASSERT_TRUE(rig.volume.ChangeDir("empty"));
@@ -137,7 +142,7 @@ TEST(Listing, EmptySubDirectoryListsOnlyItsParent) {
   EXPECT_EQ(Image(listing), Cat({kHeader, Line(0, kUpText), TotalLine(0)}));
 }
 
-TEST(Listing, ServedRootListsItsFirstEntryAndCountsBlocks) {
+TEST_P(ListingServed, ServedRootListsItsFirstEntryAndCountsBlocks) {
   ServedRig rig;
   rig.Put("a", Bytes(0));
   rig.Put("b", Bytes(254));
@@ -149,7 +154,7 @@ TEST(Listing, ServedRootListsItsFirstEntryAndCountsBlocks) {
                                  Line(2, Text(3, "\"C\"", 16, "", "PRG", 2)), TotalLine(3)}));
 }
 
-TEST(Listing, StopsAt2046EntriesAndStaysAWellFormedImage) {
+TEST_P(ListingServed, StopsAt2046EntriesAndStaysAWellFormedImage) {
   ServedRig rig;
   for (int i = 0; i < 2047; ++i) {
     char name[8];
@@ -165,7 +170,7 @@ TEST(Listing, StopsAt2046EntriesAndStaysAWellFormedImage) {
   EXPECT_EQ(Bytes(image.end() - 27, image.end()), TotalLine(2046));
 }
 
-TEST(Listing, SearchThatCannotStartEndsServingWithNoReply) {
+TEST_P(ListingServed, SearchThatCannotStartEndsServingWithNoReply) {
   LinkRig rig;
   RefusingVolume volume;  // a directory the system refuses to read
   volume.search_error = EACCES;
@@ -188,7 +193,7 @@ TEST(Listing, SearchThatCannotStartEndsServingWithNoReply) {
 }
 
 // A listing over the line: "$" requested, every packet fetched by stOk.
-TEST(Listing, ThirtyEightEntriesTravelAsFiveFullPacketsThenEndOfFile) {
+TEST_P(ListingServed, ThirtyEightEntriesTravelAsFiveFullPacketsThenEndOfFile) {
   ServedRig rig;
   for (int i = 0; i < 38; ++i) rig.Put("e" + std::to_string(100 + i), Bytes{});
   rig.Send(Request(ptLoad, "$"));
@@ -208,7 +213,7 @@ TEST(Listing, ThirtyEightEntriesTravelAsFiveFullPacketsThenEndOfFile) {
   EXPECT_EQ(rig.link.panel.captions.at(1), "Dorvane V5.1 Sending directory...");
 }
 
-TEST(Listing, RepliesOtherThanOkRepeatOrEndTheListing) {
+TEST_P(ListingServed, RepliesOtherThanOkRepeatOrEndTheListing) {
   // An empty served root: only the fixed lines, one packet.
   const Bytes packet = PacketBytes(ptData, Cat({kHeader, TotalLine(0)}));
   const Bytes echo_of_stray = {0xAA};
@@ -236,7 +241,7 @@ TEST(Listing, RepliesOtherThanOkRepeatOrEndTheListing) {
   }
 }
 
-TEST(Listing, NameLongerThan16CharactersIsShownAndLoadedByItsAlternateName) {
+TEST_P(ListingServed, NameLongerThan16CharactersIsShownAndLoadedByItsAlternateName) {
   ServedRig rig;
   rig.Put("seventeen_chars_x", Pattern(30));
   rig.Send(Request(ptLoad, "$"));

@@ -2,13 +2,18 @@
 
 #include "service/captions.h"
 #include "tests/core/served_rig.h"
+#include "tests/support/split_test.h"
 
 namespace dorvane::testing {
 namespace {
 
 using Log = std::vector<std::string>;
 
-TEST(Load, SendsBlocksOf255ThenEndOfFileWithTheProgressOfEachBlock) {
+// Every test here runs once for each way of cutting the bytes into runs.
+class Load : public SplitTest {};
+INSTANTIATE_SPLITS(Load);
+
+TEST_P(Load, SendsBlocksOf255ThenEndOfFileWithTheProgressOfEachBlock) {
   ServedRig rig;
   const Bytes content = Pattern(700);
   rig.Put("demo.prg", content);
@@ -29,7 +34,7 @@ TEST(Load, SendsBlocksOf255ThenEndOfFileWithTheProgressOfEachBlock) {
   EXPECT_EQ(rig.link.panel.captions[1], CaptionSendingFile);
 }
 
-TEST(Load, ProgressRoundsHalfToEvenAndEveryFileEndsWithEndOfFile) {
+TEST_P(Load, ProgressRoundsHalfToEvenAndEveryFileEndsWithEndOfFile) {
   struct Case {
     std::size_t size;
     std::vector<int> progress;  // after the open
@@ -57,7 +62,7 @@ TEST(Load, ProgressRoundsHalfToEvenAndEveryFileEndsWithEndOfFile) {
   }
 }
 
-TEST(Load, SendsTheFirstNormalFileTheNameFindsAndLogsItsOwnName) {
+TEST_P(Load, SendsTheFirstNormalFileTheNameFindsAndLogsItsOwnName) {
   struct Case {
     Bytes request;
     std::string logged;
@@ -86,7 +91,7 @@ TEST(Load, SendsTheFirstNormalFileTheNameFindsAndLogsItsOwnName) {
   }
 }
 
-TEST(Load, AnswersOpenErrorWhenNoNormalFileMatches) {
+TEST_P(Load, AnswersOpenErrorWhenNoNormalFileMatches) {
   const std::pair<std::string, std::string> names[] = {{"games", "games"},
                                                        {".secret", ".secret"},
                                                        {"nothing", "nothing"},
@@ -107,7 +112,7 @@ TEST(Load, AnswersOpenErrorWhenNoNormalFileMatches) {
   }
 }
 
-TEST(Load, FileThatGrowsDuringTheLoadIsSentWholeWithTheBarStoppingAt100) {
+TEST_P(Load, FileThatGrowsDuringTheLoadIsSentWholeWithTheBarStoppingAt100) {
   for (std::size_t size_at_search : {std::size_t{0}, std::size_t{255}}) {
     SCOPED_TRACE(size_at_search);
     ServedRig rig;
@@ -127,7 +132,7 @@ TEST(Load, FileThatGrowsDuringTheLoadIsSentWholeWithTheBarStoppingAt100) {
   }
 }
 
-TEST(Load, ReadOnlyFileLoads) {
+TEST_P(Load, ReadOnlyFileLoads) {
   ServedRig rig;
   rig.Put("locked", Pattern(40));
   rig.ReadOnly("locked");
@@ -137,7 +142,7 @@ TEST(Load, ReadOnlyFileLoads) {
   EXPECT_EQ(rig.Replies(), SentFile(Pattern(40)));
 }
 
-TEST(Load, RepeatsTheLastPacketAndAnswersGarbledRepliesWithRepeat) {
+TEST_P(Load, RepeatsTheLastPacketAndAnswersGarbledRepliesWithRepeat) {
   ServedRig rig;
   const Bytes content = Pattern(300);
   rig.Put("f", content);
@@ -161,7 +166,7 @@ TEST(Load, RepeatsTheLastPacketAndAnswersGarbledRepliesWithRepeat) {
   EXPECT_EQ(rig.Log().size(), 6u);  // no line for any of the repeats
 }
 
-TEST(Load, AbortOrANewRequestEndsTheLoad) {
+TEST_P(Load, AbortOrANewRequestEndsTheLoad) {
   struct Case {
     const char* what;
     Bytes reply;
@@ -191,7 +196,7 @@ TEST(Load, AbortOrANewRequestEndsTheLoad) {
   }
 }
 
-TEST(Load, LogsTimeoutErrorWhenTheOpenAnswerCannotBeSent) {
+TEST_P(Load, LogsTimeoutErrorWhenTheOpenAnswerCannotBeSent) {
   ServedRig rig;
   rig.Put("f", Pattern(3));
   rig.Send(Request(ptLoad, "F"));

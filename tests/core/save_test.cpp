@@ -2,6 +2,7 @@
 
 #include "link/os_error.h"
 #include "tests/core/served_rig.h"
+#include "tests/support/split_test.h"
 
 namespace dorvane::testing {
 namespace {
@@ -12,7 +13,11 @@ Bytes Slice(const Bytes& b, std::size_t from, std::size_t to) {
   return Bytes(b.begin() + static_cast<long>(from), b.begin() + static_cast<long>(to));
 }
 
-TEST(Save, StoresExactlyTheAcknowledgedBlocksInOrder) {
+// Every test here runs once for each way of cutting the bytes into runs.
+class Save : public SplitTest {};
+INSTANTIATE_SPLITS(Save);
+
+TEST_P(Save, StoresExactlyTheAcknowledgedBlocksInOrder) {
   ServedRig rig;
   const Bytes content = Pattern(300);
   rig.Send(Request(ptSave, "NEW.PRG"));
@@ -30,7 +35,7 @@ TEST(Save, StoresExactlyTheAcknowledgedBlocksInOrder) {
   EXPECT_EQ(rig.Log().at(4), "Waiting for command from C64...");
 }
 
-TEST(Save, RefusesDamagedPacketsAndRepeatsItsLastStatus) {
+TEST_P(Save, RefusesDamagedPacketsAndRepeatsItsLastStatus) {
   ServedRig rig;
   const Bytes content = Pattern(200);
   Bytes damaged = PacketBytes(ptData, content);
@@ -54,7 +59,7 @@ TEST(Save, RefusesDamagedPacketsAndRepeatsItsLastStatus) {
                         "Repeat last status packet", "Bad Received Packet"}));
 }
 
-TEST(Save, PayloadOfABlockWithADamagedHeaderIsNeverReadAsPackets) {
+TEST_P(Save, PayloadOfABlockWithADamagedHeaderIsNeverReadAsPackets) {
   // The payload hides an attention byte and a complete stEndOfFile: read as packets
   // they would end the save, or commit a cut-short file.
   const Bytes first = Pattern(100);
@@ -82,7 +87,7 @@ TEST(Save, PayloadOfABlockWithADamagedHeaderIsNeverReadAsPackets) {
   EXPECT_EQ(rig.Entries(), Names{"keep.prg"});
 }
 
-TEST(Save, EveryEndButEndOfFileLeavesTheTargetAsItWasAndNoTemporaryFile) {
+TEST_P(Save, EveryEndButEndOfFileLeavesTheTargetAsItWasAndNoTemporaryFile) {
   struct Case {
     const char* what;
     std::string target;
@@ -112,7 +117,7 @@ TEST(Save, EveryEndButEndOfFileLeavesTheTargetAsItWasAndNoTemporaryFile) {
   }
 }
 
-TEST(Save, AFailedCommitEndsServingAndLeavesNoTemporaryFile) {
+TEST_P(Save, AFailedCommitEndsServingAndLeavesNoTemporaryFile) {
   ServedRig rig;
   rig.Send(Request(ptSave, "NEW"));
   rig.Send(PacketBytes(ptData, Bytes(10, 1)));
@@ -129,7 +134,7 @@ TEST(Save, AFailedCommitEndsServingAndLeavesNoTemporaryFile) {
   EXPECT_EQ(rig.Log().back(), "Getting file: new");  // no " terminated!"
 }
 
-TEST(Save, DollarIsAnOrdinaryNameForASave) {
+TEST_P(Save, DollarIsAnOrdinaryNameForASave) {
   ServedRig rig;
   rig.Send(Request(ptSave, "$"));
   rig.Send(PacketBytes(ptData, AsBytes("10 PRINT")));
@@ -139,7 +144,7 @@ TEST(Save, DollarIsAnOrdinaryNameForASave) {
   EXPECT_EQ(rig.Log().at(3), "Getting file: $");
 }
 
-TEST(Save, AnswersOpenErrorForNamesThatCannotBeSaved) {
+TEST_P(Save, AnswersOpenErrorForNamesThatCannotBeSaved) {
   const std::string names[] = {std::string("a\0b", 3), "games", "ro", ""};
   for (const std::string& name : names) {
     SCOPED_TRACE(name);

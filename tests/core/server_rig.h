@@ -72,7 +72,7 @@ struct ServerRig : LinkRig {
       if (server.State == ssIdle) break;
     }
     EXPECT_EQ(server.State, ssIdle);
-    EXPECT_EQ(port->Pending(), 0u) << "the request was not read whole";
+    EXPECT_EQ(Unread(), 0u) << "the request was not read whole";
     Outcome outcome;
     // The first byte written is the echo 0xEF, the first two lines "Waiting..." and
     // "Action"; both are the state machine's own and tested there.

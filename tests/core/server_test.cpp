@@ -7,6 +7,7 @@
 #include "link/os_error.h"
 #include "service/captions.h"
 #include "tests/core/server_rig.h"
+#include "tests/support/split_test.h"
 
 namespace dorvane::testing {
 namespace {
@@ -24,7 +25,15 @@ struct ServingRig : ServerRig {
   }
 };
 
-TEST(ServerRequests, StrayByteIsEchoedAndWaitedOnAgain) {
+// Every test here runs once for each way of cutting the bytes into runs.
+class ServerRequests : public SplitTest {};
+class ServerCommands : public SplitTest {};
+class ServerLifecycle : public SplitTest {};
+INSTANTIATE_SPLITS(ServerRequests);
+INSTANTIATE_SPLITS(ServerCommands);
+INSTANTIATE_SPLITS(ServerLifecycle);
+
+TEST_P(ServerRequests, StrayByteIsEchoedAndWaitedOnAgain) {
   ServingRig rig;
   ScriptedPort* port = rig.port;
   port->Feed({0x41});
@@ -34,7 +43,7 @@ TEST(ServerRequests, StrayByteIsEchoedAndWaitedOnAgain) {
             Lines({"Initialising port COM1", kWaiting, "Action", kWaiting, " terminated!"}));
 }
 
-TEST(ServerRequests, LostEchoStaysIdle) {
+TEST_P(ServerRequests, LostEchoStaysIdle) {
   ServerRig rig;
   rig.port->Feed({ptAttention});
   rig.port->refuse_writes = -1;  // the C64 holds CTS off
@@ -44,7 +53,7 @@ TEST(ServerRequests, LostEchoStaysIdle) {
   EXPECT_TRUE(rig.port->written.empty());
 }
 
-TEST(ServerRequests, DamagedRequestsGetNoReply) {
+TEST_P(ServerRequests, DamagedRequestsGetNoReply) {
   Bytes bad_header = PacketBytes(ptCommand, Bytes{});
   bad_header.back() ^= 0x01;
   Bytes bad_payload = PacketBytes(ptCommand, std::string("s:keep"));
@@ -68,7 +77,7 @@ TEST(ServerRequests, DamagedRequestsGetNoReply) {
   }
 }
 
-TEST(ServerRequests, SilenceAfterHeaderOrIgnoredTypesTimesOut) {
+TEST_P(ServerRequests, SilenceAfterHeaderOrIgnoredTypesTimesOut) {
   const Bytes cases[] = {
       {},                                                // nothing at all
       {ptCommand, 0x05},                                 // a header cut short
@@ -94,7 +103,7 @@ TEST(ServerRequests, SilenceAfterHeaderOrIgnoredTypesTimesOut) {
   }
 }
 
-TEST(ServerCommands, MalformedAndUnknownCommands) {
+TEST_P(ServerCommands, MalformedAndUnknownCommands) {
   const struct {
     std::string text;
     Bytes reply;
@@ -117,7 +126,7 @@ TEST(ServerCommands, MalformedAndUnknownCommands) {
   }
 }
 
-TEST(ServerCommands, DispatchByLetterInEitherCase) {
+TEST_P(ServerCommands, DispatchByLetterInEitherCase) {
   const struct {
     Bytes text;
     std::string caption;
@@ -147,7 +156,7 @@ TEST(ServerCommands, DispatchByLetterInEitherCase) {
   }
 }
 
-TEST(ServerCommands, LongArgumentIsCutInTheLogOnly) {
+TEST_P(ServerCommands, LongArgumentIsCutInTheLogOnly) {
   ServerRig rig;
   const std::string name(253, 'n');
   const Outcome outcome = rig.Command("m:" + name);
@@ -157,7 +166,7 @@ TEST(ServerCommands, LongArgumentIsCutInTheLogOnly) {
   EXPECT_TRUE(fs::is_directory(rig.root.path / name));
 }
 
-TEST(ServerLifecycle, StopWhileIdle) {
+TEST_P(ServerLifecycle, StopWhileIdle) {
   ServingRig rig;
   rig.panel.port_choice = 1;
   rig.server.StartServing();
@@ -169,7 +178,7 @@ TEST(ServerLifecycle, StopWhileIdle) {
   EXPECT_TRUE(rig.link.PortHandle) << "the port stays open until the program ends";
 }
 
-TEST(ServerLifecycle, PortThatCannotBeOpenedLeavesStartUsable) {
+TEST_P(ServerLifecycle, PortThatCannotBeOpenedLeavesStartUsable) {
   ServerRig rig;  // the provider has no port to give
   rig.panel.port_choice = 2;
   rig.server.StartServing();
@@ -192,7 +201,7 @@ TEST(ServerLifecycle, PortThatCannotBeOpenedLeavesStartUsable) {
   EXPECT_TRUE(rig.panel.port_choice_enabled);
 }
 
-TEST(ServerLifecycle, CaptionsFollowEachRequest) {
+TEST_P(ServerLifecycle, CaptionsFollowEachRequest) {
   ServingRig rig;
   for (const char* text : {"s:x", "r:a=b", "m:d", "c:d", "c:e:", "q:x"}) {
     rig.port->Feed({ptAttention});

@@ -143,6 +143,56 @@ TEST_F(PtyPortTest, EveryByteValueCrossesUnchangedBothWays) {
   EXPECT_FALSE(port->ReadAttempt(stray));
 }
 
+// Runs: a packet goes out in one write, one read takes all that has arrived (never
+// more than asked for), and a driver whose buffer is full takes part of a run and
+// then nothing, losing no byte of what it said it took.
+TEST_F(PtyPortTest, RunsCrossWholeAndAFullDriverTakesPartOfOne) {
+  auto port = TermiosPort::Open(pair_.slave_path);
+  ASSERT_NE(port, nullptr);
+  auto c64 = AdoptMaster();
+  Bytes run;
+  for (int i = 0; i < 300; ++i) run.push_back(static_cast<std::uint8_t>(i * 13 + 5));
+
+  ASSERT_EQ(c64->WriteSome(run.data(), run.size()), run.size());
+  // Once all of it is readable, one call takes it: 200 first, as asked, then the rest.
+  int waiting = 0;
+  for (int i = 0; i < kPatience && waiting < 300; ++i) {
+    port->AwaitInput(std::chrono::milliseconds(2));
+    ASSERT_EQ(::ioctl(port->InputDescriptor(), FIONREAD, &waiting), 0);
+  }
+  ASSERT_EQ(waiting, 300);
+  Bytes got(400);
+  ASSERT_EQ(port->ReadSome(got.data(), 200), 200u);
+  ASSERT_EQ(port->ReadSome(got.data() + 200, 200), 100u);
+  got.resize(300);
+  EXPECT_EQ(got, run);
+
+  // Nobody reads the master: the driver fills up and the port takes less, then none.
+  const Bytes block(4096, 0x5A);
+  std::size_t taken = 0;
+  std::size_t partial_or_none = 0;
+  for (int i = 0; i < 1000 && partial_or_none < 2; ++i) {
+    Bytes numbered = block;
+    for (std::size_t j = 0; j < numbered.size(); ++j) {
+      numbered[j] = static_cast<std::uint8_t>((taken + j) % 251);
+    }
+    const std::size_t took = port->WriteSome(numbered.data(), numbered.size());
+    ASSERT_LE(took, numbered.size());
+    if (took < numbered.size()) ++partial_or_none;
+    taken += took;
+  }
+  ASSERT_EQ(partial_or_none, 2u) << "the driver never filled up";
+  Bytes drained(taken + 1);
+  std::size_t have = 0;
+  for (int i = 0; i < kPatience && have < taken; ++i) {
+    have += c64->ReadSome(drained.data() + have, drained.size() - have);
+  }
+  ASSERT_EQ(have, taken);
+  for (std::size_t j = 0; j < taken; ++j) {
+    ASSERT_EQ(drained[j], static_cast<std::uint8_t>(j % 251)) << "at " << j;
+  }
+}
+
 TEST_F(PtyPortTest, BytesWaitingBeforeTheOpenAreReadFirst) {
   const std::uint8_t early[] = {0x10, 0x01};
   ASSERT_EQ(::write(master_fd_, early, sizeof early), static_cast<ssize_t>(sizeof early));
@@ -201,9 +251,12 @@ TEST_F(PtyPortTest, AGoneMasterMeansNoByteAndNoWriteButNoFailure) {
   ClosePtyPair(pair_);
 
   std::uint8_t byte = 0;
+  std::uint8_t run[8] = {};
   for (int i = 0; i < 5; ++i) {
     EXPECT_FALSE(port->ReadAttempt(byte));
     EXPECT_FALSE(port->WriteAttempt(0x55));
+    EXPECT_EQ(port->ReadSome(run, sizeof run), 0u);
+    EXPECT_EQ(port->WriteSome(run, sizeof run), 0u);
   }
   EXPECT_EQ(port->LostReason(), "hung up");
 }

@@ -1,9 +1,37 @@
 #include "tests/support/fakes.h"
 
+#include <algorithm>
+
 #include "link/crc8.h"
 #include "link/os_error.h"
 
 namespace dorvane::testing {
+
+std::vector<Split> ProtocolSplits() {
+  return {
+      {"one_byte", {1}, {1}},
+      {"a_few", {3, 1, 2}, {2, 3}},
+      {"packet_and_more", {300}, {Whole}},
+      {"ragged", {1, 258, 4, 17, 64}, {7, 250, 1}},
+  };
+}
+
+namespace {
+Split& CurrentSplit() {
+  static Split split = ProtocolSplits().front();
+  return split;
+}
+}  // namespace
+
+const Split& SplitForNewPorts() { return CurrentSplit(); }
+void SetSplitForNewPorts(const Split& split) { CurrentSplit() = split; }
+
+std::size_t ScriptedPort::NextRun(const std::vector<std::size_t>& runs, std::size_t& at) {
+  if (runs.empty()) return 1;
+  const std::size_t run = runs[at % runs.size()];
+  at = (at + 1) % runs.size();
+  return run;
+}
 
 void ScriptedPort::Feed(const std::vector<std::uint8_t>& bytes) {
   for (std::uint8_t b : bytes) {
@@ -26,8 +54,7 @@ bool ScriptedPort::TakeLineEvent(LineEvent& event) {
   return true;
 }
 
-bool ScriptedPort::ReadAttempt(std::uint8_t& byte) {
-  ++read_attempts;
+bool ScriptedPort::TakeOne(std::uint8_t& byte) {
   if (script_.empty()) {
     clock_.Advance(AttemptMs);
     if (pending_silence_ > 0) {  // a silence scripted last holds the drain back
@@ -55,16 +82,47 @@ bool ScriptedPort::ReadAttempt(std::uint8_t& byte) {
   return true;
 }
 
-bool ScriptedPort::WriteAttempt(std::uint8_t byte) {
+bool ScriptedPort::ReadAttempt(std::uint8_t& byte) {
+  ++read_attempts;
+  return TakeOne(byte);
+}
+
+std::size_t ScriptedPort::ReadSome(std::uint8_t* buffer, std::size_t count) {
+  ++read_attempts;
+  if (count == 0) return 0;
+  if (!TakeOne(buffer[0])) return 0;
+  const std::size_t run = std::min(count, NextRun(split_.reads, next_read_run_));
+  std::size_t got = 1;
+  // The rest of the run: only bytes that are there already, up to a silence or an
+  // event, which a later attempt reaches.
+  while (got < run && !script_.empty() && script_.front().silence_ms == 0 &&
+         !script_.front().is_event) {
+    buffer[got++] = script_.front().byte;
+    script_.pop_front();
+  }
+  return got;
+}
+
+bool ScriptedPort::WriteAttempt(std::uint8_t byte) { return WriteSome(&byte, 1) == 1; }
+
+std::size_t ScriptedPort::WriteSome(const std::uint8_t* data, std::size_t count) {
   ++write_attempts;
+  if (count == 0) return 0;
   if (refuse_writes != 0) {
     if (refuse_writes > 0) --refuse_writes;
+    ++refused_writes;
     clock_.Advance(AttemptMs);
-    return false;
+    return 0;
   }
-  written.push_back(byte);
-  if (on_written) on_written(byte);
-  return true;
+  const std::size_t run = std::min(count, NextRun(split_.writes, next_write_run_));
+  std::size_t took = 0;
+  while (took < run) {
+    written.push_back(data[took]);
+    ++took;
+    if (on_written) on_written(data[took - 1]);
+    if (refuse_writes != 0) break;  // the peer held CTS off after that byte
+  }
+  return took;
 }
 
 std::size_t ScriptedPort::Pending() const { return script_.size(); }

@@ -5,13 +5,16 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <QApplication>
 #include <QHelpEvent>
 #include <QMessageBox>
 #include <QScrollBar>
 #include <QTimer>
+
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <functional>
 #include <memory>
@@ -429,6 +432,77 @@ TEST_F(MainFormTest, PortThatCannotBeConfiguredIsShownAndLeavesTheWindowIdle) {
   EXPECT_TRUE(form->btnStart1->isEnabled());
   EXPECT_TRUE(form->rgComPort->isEnabled());
   EXPECT_TRUE(form->isVisible());
+}
+
+// A port that only has a descriptor: the read end of a pipe the test writes into.
+class DescriptorPort : public SerialPort {
+ public:
+  explicit DescriptorPort(int fd) : fd_(fd) {}
+  bool ReadAttempt(std::uint8_t&) override { return false; }
+  bool WriteAttempt(std::uint8_t) override { return false; }
+  int InputDescriptor() const override { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// Notes whether the port's descriptor woke the event loop: its notifier's event.
+class DescriptorWakeSpy : public QObject {
+ public:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::SockAct) seen = true;
+    return false;
+  }
+  bool seen = false;
+};
+
+// The server's sleep between requests: the window's event loop wakes for a byte on
+// the port, for a window event (which has run by the time the wait ends), and for
+// its time limit, and for nothing else. A wait that missed its wake-up would last
+// ten minutes; the watchdog ends it after twenty seconds and the test fails.
+TEST_F(MainFormTest, TheIdleWaitEndsOnAByteAWindowEventOrItsLimit) {
+  enum class Wake { Byte, WindowEvent, Limit };
+  struct Case {
+    const char* name;
+    Wake wake;
+    bool with_descriptor;
+  };
+  const Case cases[] = {
+      {"a click while the port is silent", Wake::WindowEvent, true},
+      {"a click on a port without a descriptor", Wake::WindowEvent, false},
+      // A device being waited for is looked at again soon, whatever the limit.
+      {"the short limit of a port without a descriptor", Wake::Limit, false},
+      {"a byte on the port", Wake::Byte, true},
+  };
+  // A window never shown has no timers of its own running that would end a wait early.
+  TMainForm quiet(clock, ports, volume);
+  QCoreApplication::processEvents();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    int pipe_fds[2] = {-1, -1};
+    ASSERT_EQ(::pipe(pipe_fds), 0);
+    DescriptorPort port(c.with_descriptor ? pipe_fds[0] : -1);
+    if (c.wake == Wake::Byte) {
+      ASSERT_EQ(::write(pipe_fds[1], "\x10", 1), 1);
+    }
+    bool clicked = false;
+    if (c.wake == Wake::WindowEvent) QTimer::singleShot(0, &quiet, [&] { clicked = true; });
+    bool watchdog_fired = false;
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout, [&] { watchdog_fired = true; });
+    watchdog.start(20000);
+
+    DescriptorWakeSpy spy;
+    QCoreApplication::instance()->installEventFilter(&spy);
+    quiet.AwaitInput(port, std::chrono::minutes(10));
+    QCoreApplication::instance()->removeEventFilter(&spy);
+    EXPECT_FALSE(watchdog_fired);
+    EXPECT_EQ(spy.seen, c.wake == Wake::Byte);
+    EXPECT_EQ(clicked, c.wake == Wake::WindowEvent);
+    ::close(pipe_fds[0]);
+    ::close(pipe_fds[1]);
+  }
 }
 
 }  // namespace
