@@ -54,7 +54,7 @@ TEST(WindowCommandLine, HelpVersionAndMistakesWithoutADisplay) {
     int status;
     std::string out_starts, err_starts;
   } cases[] = {
-      {{"--version"}, 0, "dorvane 5.1\n", ""},
+      {{"--version"}, 0, "dorvane " DORVANE_VERSION "\n", ""},
       {{"--help"}, 0, "Usage: dorvane [--port DEVICE] [--root DIR]", ""},
       {{"--bogus"}, 2, "", "dorvane: unknown option: --bogus\nUsage: dorvane"},
       {{"--port"}, 2, "", "dorvane: --port needs a value\nUsage: dorvane"},
