@@ -342,7 +342,8 @@ std::vector<std::string> Snapshot(const fs::path& dir) {
     std::string line = e.path().string();
     if (e.is_regular_file()) {
       std::ifstream in(e.path(), std::ios::binary);
-      line += "=" + std::string(std::istreambuf_iterator<char>(in), {});
+      line += '=';
+      line.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
     out.push_back(line);
   }
