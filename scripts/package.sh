@@ -3,7 +3,7 @@
 # build-release/ (optimised, the programs stripped when packed), then CPack.
 #   scripts/package.sh           build and pack
 #   scripts/package.sh --test    also build the tests and run them on the Release build
-# As a packager's build, warnings do not fail it; the test scripts keep them fatal.
+# Warnings fail it, as they fail every other build of the project's own scripts.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 testing=OFF
@@ -22,7 +22,7 @@ command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 # relocations bound at start), as a Debian package of it would be built.
 flags() { DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get "$1"; }
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-  -DBUILD_TESTING="$testing" -DDORVANE_WERROR=OFF "${launcher[@]}" \
+  -DBUILD_TESTING="$testing" -DDORVANE_WERROR=ON "${launcher[@]}" \
   -DCMAKE_CXX_FLAGS="$(flags CPPFLAGS) $(flags CXXFLAGS)" \
   -DCMAKE_EXE_LINKER_FLAGS="$(flags LDFLAGS)"
 cmake --build "$build"

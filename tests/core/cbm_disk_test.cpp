@@ -141,7 +141,8 @@ TEST(CbmDisk, ReadsBackWhatItWroteAtEveryBoundary) {
     CbmDisk disk = CbmDisk::Format(kind, "T", "00");
     const std::size_t sizes[] = {0, 1, 253, 254, 255, 508, 5000};
     for (std::size_t size : sizes) {
-      ASSERT_TRUE(disk.WriteFile(Name("f" + std::to_string(size)), CbmPrg, Data(size, 3)));
+      ASSERT_TRUE(disk.WriteFile(Name(std::string("f").append(std::to_string(size))), CbmPrg,
+                                 Data(size, 3)));
     }
     bool damaged = false;
     const auto entries = disk.Directory(damaged);
@@ -181,14 +182,16 @@ TEST(CbmDisk, GrowsTheDirectoryOnItsTrack) {
   for (const Case& c : cases) {
     CbmDisk disk = CbmDisk::Format(c.kind, "T", "00");
     for (int i = 0; i < c.max_entries; ++i) {
-      ASSERT_TRUE(disk.WriteFile(Name("f" + std::to_string(i)), CbmPrg, Data(1))) << i;
+      ASSERT_TRUE(disk.WriteFile(Name(std::string("f").append(std::to_string(i))), CbmPrg, Data(1)))
+          << i;
     }
     EXPECT_FALSE(disk.WriteFile(Name("one more"), CbmPrg, Data(1)));
     bool damaged = false;
     const auto entries = disk.Directory(damaged);
     ASSERT_EQ(entries.size(), static_cast<std::size_t>(c.max_entries));
     EXPECT_EQ(std::make_pair(entries[8].SlotTrack, entries[8].SlotSector), c.second_sector);
-    EXPECT_EQ(HostCbmName(entries.back().Name), "f" + std::to_string(c.max_entries - 1));
+    EXPECT_EQ(HostCbmName(entries.back().Name),
+              std::string("f").append(std::to_string(c.max_entries - 1)));
   }
 }
 
@@ -263,7 +266,8 @@ TEST(CbmDisk, ADirectoryThatLoopsEndsDamaged) {
   EXPECT_EQ(looped.Directory(damaged).size(), 1u);
   EXPECT_TRUE(damaged);
   CbmDisk writable(disk.Geometry(), bytes);
-  for (int i = 0; i < 7; ++i) EXPECT_TRUE(writable.WriteFile(Name("x" + std::to_string(i)), 2, {}));
+  for (int i = 0; i < 7; ++i)
+    EXPECT_TRUE(writable.WriteFile(Name(std::string("x").append(std::to_string(i))), 2, {}));
   EXPECT_FALSE(writable.WriteFile(Name("full"), CbmPrg, Data(1)));
 }
 

@@ -131,7 +131,7 @@ CbmDisk ByCc1541(const TempDir& dir, const std::string& image_name, const std::v
                  const std::string& options) {
   std::string command = "cc1541 -q " + options + " -n 'yardstick' -i 'ys 2a'";
   for (std::size_t i = 0; i < files.size(); ++i) {
-    const fs::path local = dir.path / ("f" + std::to_string(i));
+    const fs::path local = dir.path / std::string("f").append(std::to_string(i));
     WriteFile(local, Content(files[i].size, static_cast<unsigned>(i)));
     command += std::string(" -f '") + files[i].name + "' -T " +
                (files[i].type == CbmSeq ? "SEQ" : "PRG") + " -w '" + local.string() + "'";

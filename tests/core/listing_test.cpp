@@ -195,7 +195,7 @@ TEST_P(ListingServed, SearchThatCannotStartEndsServingWithNoReply) {
 // A listing over the line: "$" requested, every packet fetched by stOk.
 TEST_P(ListingServed, ThirtyEightEntriesTravelAsFiveFullPacketsThenEndOfFile) {
   ServedRig rig;
-  for (int i = 0; i < 38; ++i) rig.Put("e" + std::to_string(100 + i), Bytes{});
+  for (int i = 0; i < 38; ++i) rig.Put(std::string("e").append(std::to_string(100 + i)), Bytes{});
   rig.Send(Request(ptLoad, "$"));
   for (int i = 0; i < 6; ++i) rig.Send(StatusBytes(stOk));
   rig.Serve();
