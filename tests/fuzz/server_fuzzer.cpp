@@ -181,7 +181,8 @@ class Playground {
   }
 
   void AfterInput() {
-    // The volume made the root (or a directory below it) the current directory.
+    // The volume never changes the process's directory; should that come back, the
+    // next input must still start from home.
     fs::current_path(home_);
     CheckOutside();
     for (const std::string& name : EntryNames(root_)) {
