@@ -1,4 +1,5 @@
 #include "platform/image_volume.h"
+#include "platform/listed_search.h"
 
 #include <cerrno>
 #include <utility>
@@ -12,20 +13,6 @@ namespace {
 
 // A save larger than the largest disk cannot fit; what comes beyond it is not kept.
 constexpr std::size_t MaxSaveBytes = 822400;
-
-class ListedSearch : public DirSearch {
- public:
-  explicit ListedSearch(std::vector<DirEntry> entries) : entries_(std::move(entries)) {}
-  bool Next(DirEntry& entry) override {
-    if (next_ >= entries_.size()) return false;
-    entry = std::move(entries_[next_++]);
-    return true;
-  }
-
- private:
-  std::vector<DirEntry> entries_;
-  std::size_t next_ = 0;
-};
 
 class MemoryFile : public ReadableFile {
  public:

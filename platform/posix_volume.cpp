@@ -1,4 +1,5 @@
 #include "platform/posix_volume.h"
+#include "platform/listed_search.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -80,20 +81,6 @@ DirEntry DotsEntry(const HostTree& tree, const HeldDir& dir, const char* dots) {
   entry.Locator = JoinRel(tree.Display(dir), dots);
   return entry;
 }
-
-class ListedSearch : public DirSearch {
- public:
-  explicit ListedSearch(std::vector<DirEntry> entries) : entries_(std::move(entries)) {}
-  bool Next(DirEntry& entry) override {
-    if (next_ >= entries_.size()) return false;
-    entry = std::move(entries_[next_++]);
-    return true;
-  }
-
- private:
-  std::vector<DirEntry> entries_;
-  std::size_t next_ = 0;
-};
 
 // A search of a pattern over a directory's names, already in listing order. Each
 // entry is looked at only when it is asked for, so a listing that stops at the
