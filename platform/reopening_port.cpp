@@ -38,7 +38,8 @@ void ReopeningPort::SleepUntil(Clock::time_point until) {
   ::nanosleep(&pause, nullptr);
 }
 
-void ReopeningPort::LoseDevice(const std::string& reason) {
+// The reason is taken by value: it may be the lost port's own text, which goes with it.
+void ReopeningPort::LoseDevice(std::string reason) {
   // Closed at once: a device that comes back under the same name must find it free.
   // The lock goes with it: its name may soon be another device's (a new
   // pseudo-terminal takes a freed number), which another program may then use.

@@ -59,7 +59,7 @@ class ReopeningPort : public SerialPort {
   // device node that went away or now names another device; while lost, a look
   // that is due tries the device again.
   void Check();
-  void LoseDevice(const std::string& reason);
+  void LoseDevice(std::string reason);
   void TryReopen();
   // Sleeps until `until`, in one go (a signal ends it early).
   static void SleepUntil(Clock::time_point until);
