@@ -1,10 +1,13 @@
 #include "bench/measurements.h"
 
+#include <dirent.h>
+
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <random>
 #include <stdexcept>
@@ -430,6 +433,34 @@ PacedFigures MeasurePacedImageLoad(const BenchSetup& setup) {
   return PacedFiguresOf(served, rate);
 }
 
+namespace {
+
+// The peak resident memory of the process `pid` in MiB, from its status; 0 when it
+// cannot be read.
+double PeakMemoryMb(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::strtod(line.c_str() + 6, nullptr) / 1024.0;
+  }
+  return 0;
+}
+
+// How long reading the names of `dir` takes with nothing done with them: the
+// floor under any first listing of it.
+double ReaddirMs(const std::filesystem::path& dir) {
+  const auto start = std::chrono::steady_clock::now();
+  DIR* handle = opendir(dir.c_str());
+  if (handle == nullptr) return 0;
+  while (readdir(handle) != nullptr) {
+  }
+  closedir(handle);
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+      .count();
+}
+
+}  // namespace
+
 ScaleFigures MeasureScale(const BenchSetup& setup, int entries, bool long_names) {
   Scene scene;
   for (int i = 0; i < entries; ++i) {
@@ -456,12 +487,30 @@ ScaleFigures MeasureScale(const BenchSetup& setup, int entries, bool long_names)
     }
     return fastest;
   };
+  // The first listing reads the directory, which changed a moment ago.
+  served.Timing().Clear();
+  const peer::LoadResult first = served.Peer().Directory();
+  if (!first.Succeeded) throw std::runtime_error("scale: " + first.Describe());
+  figures.first_listing_ms = AnswerMs(served.Timing());
+  figures.readdir_ms = ReaddirMs(scene.Root());
   figures.listing_ms = best([&] { return served.Peer().Directory(); });
   figures.exact_load_ms = best([&] { return served.Peer().Load("target.prg"); });
   if (long_names) {
     // The first long name in listing order, and so the first of its prefix.
     figures.alternate_load_ms = best([&] { return served.Peer().Load("a_rath~1.prg"); });
   }
+  // A save under a new name must make sure no entry has it in another case first.
+  int saved = 0;
+  double fastest_save = 1e9;
+  for (int run = 0; run < 3; ++run) {
+    served.Timing().Clear();
+    const std::string name = "new" + std::to_string(saved++) + ".prg";
+    const peer::PeerResult result = served.Peer().Save(name, Bytes(10, 2));
+    if (!result.Succeeded) throw std::runtime_error("scale: " + result.Describe());
+    fastest_save = std::min(fastest_save, AnswerMs(served.Timing()));
+  }
+  figures.new_name_save_ms = fastest_save;
+  figures.peak_memory_mb = PeakMemoryMb(served.Server().Pid());
   return figures;
 }
 

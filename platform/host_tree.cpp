@@ -219,20 +219,20 @@ bool HostTree::FindName(const HeldDir& dir, std::string_view name, std::string& 
     real = exact;
     return true;
   }
-  const std::shared_ptr<const DirNames> names = Names(dir, error);
+  const std::shared_ptr<DirIndex> names = Names(dir, error);
   if (!names) return false;
-  std::size_t index = 0;
-  const bool found = names->FindFolded(exact, index) || names->FindAlternate(name, index) ||
-                     names->FindListed(name, index);
+  DirIndex::Id id = 0;
+  const bool found =
+      names->FindFolded(exact, id) || names->FindAlternate(name, id) || names->FindListed(name, id);
   if (!found) {
     error = ENOENT;
     return false;
   }
-  real = names->names[index];
+  real = names->Name(id);
   return true;
 }
 
-std::shared_ptr<const DirNames> HostTree::Names(const HeldDir& dir, int& error) {
+std::shared_ptr<DirIndex> HostTree::Names(const HeldDir& dir, int& error) {
   return names_.Get(dir.fd.Get(), error);
 }
 
@@ -243,17 +243,13 @@ bool HostTree::Clashes(const HeldDir& dir, std::string_view name, std::string_vi
     return true;
   }
   int error = 0;
-  const std::shared_ptr<const DirNames> names = Names(dir, error);
+  const std::shared_ptr<DirIndex> names = Names(dir, error);
   if (!names) return true;  // cannot tell: refuse
-  std::size_t index = 0;
-  if (names->FindFolded(exact, index)) {
-    for (; index < names->names.size() && EqualsFolded(names->names[index], exact); ++index) {
-      if (names->names[index] != except) return true;
-    }
-  }
+  if (names->AnyFolded(exact, except)) return true;
   // A new entry under another's alternate or listed name would take that name from it.
-  if (names->FindAlternate(name, index) && names->names[index] != except) return true;
-  return names->FindListed(name, index) && names->names[index] != except;
+  DirIndex::Id id = 0;
+  if (names->FindAlternate(name, id) && names->Name(id) != except) return true;
+  return names->FindListed(name, id) && names->Name(id) != except;
 }
 
 bool HostTree::StillInside(HeldDir& dir) {

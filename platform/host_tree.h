@@ -54,9 +54,9 @@ class HostTree {
   // directory.
   bool FindName(const HeldDir& dir, std::string_view name, std::string& real, int& error);
 
-  // The directory's names in listing order with their alternates (kept while the
-  // directory does not change).
-  std::shared_ptr<const DirNames> Names(const HeldDir& dir, int& error);
+  // The directory's index: its names in listing order with their alternates (kept,
+  // and kept up to date, while it is watched).
+  std::shared_ptr<DirIndex> Names(const HeldDir& dir, int& error);
 
   // Opens the entry `real` of `dir` with `flags`, following a link that stays
   // inside. -1 with errno when it cannot.
@@ -77,8 +77,8 @@ class HostTree {
   // moved out of the tree.
   bool StillInside(HeldDir& dir);
 
-  // Something in the tree changed by our own hand: forget the names kept.
-  void Changed() { names_.Forget(); }
+  // Something in the tree changed by our own hand: the names kept catch up with it.
+  void Changed() { names_.Changed(); }
 
  private:
   // Wraps a directory descriptor: its identity, and its path read from the kernel

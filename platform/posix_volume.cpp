@@ -82,12 +82,12 @@ DirEntry DotsEntry(const HostTree& tree, const HeldDir& dir, const char* dots) {
   return entry;
 }
 
-// A search of a pattern over a directory's names, already in listing order. Each
-// entry is looked at only when it is asked for, so a listing that stops at the
-// most it can show looks at no more.
+// A search of a pattern over a directory's index in listing order. Each entry is
+// put in order and looked at only when the search reaches it, so a listing that
+// stops at the most it can show costs no more.
 class PatternSearch : public DirSearch {
  public:
-  PatternSearch(const HostTree& tree, HeldDir dir, std::shared_ptr<const DirNames> names,
+  PatternSearch(const HostTree& tree, HeldDir dir, std::shared_ptr<DirIndex> names,
                 std::string pattern, std::vector<DirEntry> dots)
       : tree_(tree),
         dir_(std::move(dir)),
@@ -97,11 +97,12 @@ class PatternSearch : public DirSearch {
 
   bool Next(DirEntry& entry) override {
     if (dots_.Next(entry)) return true;
-    while (next_ < names_->names.size()) {
-      const std::size_t i = next_++;
-      const std::string& name = names_->names[i];
-      const std::string& alternate = names_->alternates[i];
-      const ListedForm& form = names_->forms[i];
+    DirIndex::Id id = 0;
+    while (names_->At(next_, id)) {
+      const std::size_t position = next_++;
+      const std::string name(names_->Name(id));
+      const std::string alternate(names_->AlternateAt(position));
+      const ListedForm& form = names_->Form(id);
       if (!MatchesWildcard(pattern_, name) &&
           (alternate.empty() || !MatchesWildcard(pattern_, alternate)) &&
           !MatchesWildcard(pattern_, FoldPetsciiLetters(ListedNameOf(name, form)))) {
@@ -117,7 +118,7 @@ class PatternSearch : public DirSearch {
  private:
   const HostTree& tree_;
   HeldDir dir_;
-  std::shared_ptr<const DirNames> names_;
+  std::shared_ptr<DirIndex> names_;
   std::string pattern_;
   ListedSearch dots_;
   std::size_t next_ = 0;
@@ -158,22 +159,15 @@ std::unique_ptr<DirSearch> PosixVolume::FindFirst(const std::string& pattern, in
       if (NeedsAlternateName(entry.ListedName.empty() ? real : entry.ListedName)) {
         int unread = 0;
         if (auto names = tree_.Names(dir, unread)) {
-          std::size_t index = 0;
-          if (names->FindFolded(real, index)) {
-            for (; index < names->names.size(); ++index) {
-              if (names->names[index] == real) {
-                entry.AlternateName = names->alternates[index];
-                break;
-              }
-            }
-          }
+          DirIndex::Id id = 0;
+          if (names->Find(real, id)) entry.AlternateName = names->Alternate(id);
         }
       }
       dots.push_back(std::move(entry));
     }
     return std::make_unique<ListedSearch>(std::move(dots));
   }
-  std::shared_ptr<const DirNames> names = tree_.Names(dir, error);
+  std::shared_ptr<DirIndex> names = tree_.Names(dir, error);
   if (!names) return nullptr;
   return std::make_unique<PatternSearch>(tree_, std::move(dir), std::move(names),
                                          std::string(name_pattern), std::move(dots));

@@ -5,8 +5,23 @@
 #include <string>
 #include <vector>
 
+#include "platform/dir_index.h"
+
 namespace dorvane {
 namespace {
+
+// The alternate names a directory of `names` lists them by, each beside its name.
+std::vector<std::string> AlternateNamesFor(const std::vector<std::string>& names) {
+  DirIndex index;
+  for (const std::string& name : names) index.Add(name, ListedForm{});
+  std::vector<std::string> alternates;
+  for (const std::string& name : names) {
+    DirIndex::Id id = 0;
+    EXPECT_TRUE(index.Find(name, id)) << name;
+    alternates.emplace_back(index.Alternate(id));
+  }
+  return alternates;
+}
 
 // The alternate name of a long name that has no sibling sharing its prefix.
 std::string AloneAlternate(const std::string& name) {

@@ -1,5 +1,5 @@
-// A directory's names as the C64 sees them, and the copy kept of a large directory
-// until it changes.
+// The index kept of a large directory: read once, and kept up to date with what
+// other programs and the server itself change in it.
 #include "platform/dir_names.h"
 
 #include <fcntl.h>
@@ -7,11 +7,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "formats/p00_file.h"
 #include "platform/posix_volume.h"
 #include "platform/sys_calls.h"
 
@@ -20,53 +23,24 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(DirNames, FindsTheListedEntryByFoldedAndByAlternateName) {
-  const DirNames names =
-      MakeDirNames({"Game.prg", "zeta", "game.prg", "A_VERY_LONG_FILENAME.TXT", "GAME.PRG"});
-  EXPECT_EQ(names.names, (std::vector<std::string>{"A_VERY_LONG_FILENAME.TXT", "game.prg",
-                                                   "Game.prg", "GAME.PRG", "zeta"}));
-  const struct {
-    const char* name;
-    const char* found;  // nullptr: none
-  } rows[] = {
-      {"game.prg", "game.prg"},
-      {"GAME.PRG", "game.prg"},
-      {"gAmE.pRg", "game.prg"},
-      {"zeta", "zeta"},
-      {"ZETA", "zeta"},
-      {"game~1.prg", "Game.prg"},
-      {"GAME~2.PRG", "GAME.PRG"},
-      {"a_very~1.txt", "A_VERY_LONG_FILENAME.TXT"},
-      {"game~3.prg", nullptr},
-      {"gam", nullptr},
-      {"", nullptr},
-  };
-  for (const auto& row : rows) {
-    std::size_t index = 0;
-    const bool found = names.FindFolded(row.name, index) || names.FindAlternate(row.name, index);
-    if (row.found == nullptr) {
-      EXPECT_FALSE(found) << row.name;
-    } else {
-      ASSERT_TRUE(found) << row.name;
-      EXPECT_EQ(names.names[index], row.found) << row.name;
-    }
-  }
-}
-
 class DirNamesCacheTest : public ::testing::Test {
  protected:
   void SetUp() override {
     std::string scratch = (fs::temp_directory_path() / "dorvane-names-XXXXXX").string();
     ASSERT_NE(mkdtemp(scratch.data()), nullptr);
     root_ = scratch;
-    for (int i = 0; i < Entries; ++i) {
-      const int fd = open((root_ / ("a rather long name " + std::to_string(i))).c_str(),
-                          O_WRONLY | O_CREAT, 0644);
-      ASSERT_GE(fd, 0);
-      close(fd);
-    }
+    for (int i = 0; i < Entries; ++i) Touch("a rather long name " + std::to_string(i));
   }
-  void TearDown() override { fs::remove_all(root_); }
+  void TearDown() override {
+    ForceUnwatchedDirectories(false);
+    fs::remove_all(root_);
+  }
+
+  void Touch(const std::string& name) {
+    const int fd = open((root_ / name).c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    close(fd);
+  }
 
   // Puts the directory's last change a minute back, as if it had been left alone.
   void Settle() {
@@ -87,24 +61,68 @@ class DirNamesCacheTest : public ::testing::Test {
     return sys::CallCount() - start;
   }
 
+  // A whole listing: each entry's name and alternate name.
+  static std::vector<std::string> Listed(Volume& volume) {
+    int error = 0;
+    auto search = volume.FindFirst("*", error);
+    std::vector<std::string> listed;
+    DirEntry entry;
+    while (search && search->Next(entry)) {
+      listed.push_back(entry.Name + "|" + entry.AlternateName + "|" + entry.ListedName);
+    }
+    return listed;
+  }
+
   static constexpr int Entries = 500;
   fs::path root_;
 };
 
-TEST_F(DirNamesCacheTest, ASettledDirectoryIsReadOnceUntilItChanges) {
+TEST_F(DirNamesCacheTest, AWatchedDirectoryIsReadOnceAndFollowsEveryChange) {
+  PosixVolume volume(root_.string());
+  EXPECT_GT(AlternateLookupCalls(volume, "a_rath~1"), std::uint64_t{Entries});
+  EXPECT_LT(AlternateLookupCalls(volume, "a_rath~2"), 20u);
+
+  // Another program adds, removes and renames entries and writes a container: the
+  // index follows without reading the directory again.
+  Touch("a rather long name new");
+  ASSERT_EQ(unlink((root_ / "a rather long name 7").c_str()), 0);
+  ASSERT_EQ(rename((root_ / "a rather long name 8").c_str(), (root_ / "zz moved").c_str()), 0);
+  P00Header header;
+  header.Name = "INNER NAME";
+  const std::array<std::uint8_t, P00HeaderSize> bytes = MakeP00Header(header);
+  FILE* file = std::fopen((root_ / "container.p00").c_str(), "wb");
+  ASSERT_NE(file, nullptr);
+  std::fwrite(bytes.data(), 1, bytes.size(), file);
+  std::fclose(file);
+  EXPECT_LT(AlternateLookupCalls(volume, "a_rath~499"), 20u);
+
+  // What it lists is what a server that never saw the directory before lists.
+  const std::vector<std::string> kept = Listed(volume);
+  PosixVolume fresh(root_.string());
+  EXPECT_EQ(kept, Listed(fresh));
+  EXPECT_NE(std::find(kept.begin(), kept.end(), "container.p00||INNER NAME"), kept.end());
+  EXPECT_NE(std::find(kept.begin(), kept.end(), "zz moved||"), kept.end());
+
+  // Its own changes too.
+  ASSERT_TRUE(volume.Rename("zz moved", "zz renamed"));
+  ASSERT_TRUE(volume.MakeDir("new dir"));
+  EXPECT_EQ(Listed(volume), Listed(fresh));
+}
+
+TEST_F(DirNamesCacheTest, WithoutAWatchASettledDirectoryIsReadOnceUntilItChanges) {
+  ForceUnwatchedDirectories(true);
   Settle();
   PosixVolume volume(root_.string());
   EXPECT_GT(AlternateLookupCalls(volume, "a_rath~1"), std::uint64_t{Entries});
   EXPECT_LT(AlternateLookupCalls(volume, "a_rath~2"), 20u);
   // A new entry changes the directory: it is read again, and the new name answers.
-  const int fd = open((root_ / "a rather long name new").c_str(), O_WRONLY | O_CREAT, 0644);
-  ASSERT_GE(fd, 0);
-  close(fd);
+  Touch("a rather long name new");
   EXPECT_GT(AlternateLookupCalls(volume, "a_rath~501"), std::uint64_t{Entries});
 }
 
-TEST_F(DirNamesCacheTest, ADirectoryChangedJustNowIsReadEveryTime) {
+TEST_F(DirNamesCacheTest, WithoutAWatchADirectoryChangedJustNowIsReadEveryTime) {
   // Its clock may not have ticked since: a further change could go unseen.
+  ForceUnwatchedDirectories(true);
   PosixVolume volume(root_.string());
   EXPECT_GT(AlternateLookupCalls(volume, "a_rath~1"), std::uint64_t{Entries});
   EXPECT_GT(AlternateLookupCalls(volume, "a_rath~2"), std::uint64_t{Entries});

@@ -469,5 +469,49 @@ TEST(ExactNames, CostTheSameSystemCallsInADirectoryOfAnySize) {
   for (std::uint64_t calls : large) EXPECT_LE(calls, 16u);
 }
 
+// The system calls of each request that gives an entry a new name (a save, a
+// rename, a new directory), in a directory of `extra` further files that was
+// listed once before: the names kept of it follow every change, so none of them
+// reads the directory again.
+std::vector<std::uint64_t> NewNameCalls(int extra) {
+  ServedRig rig;
+  rig.Put("f.prg", AsBytes("content"));
+  for (int i = 0; i < extra; ++i) rig.Put("filler_with_a_long_name_" + std::to_string(i), {});
+  Volume& volume = rig.volume;
+  {
+    int error = 0;
+    auto search = volume.FindFirst("*", error);
+    DirEntry entry;
+    EXPECT_TRUE(search && search->Next(entry));
+  }
+  std::vector<std::uint64_t> calls;
+  const auto count = [&](const auto& request) {
+    const std::uint64_t start = sys::CallCount();
+    request();
+    calls.push_back(sys::CallCount() - start);
+  };
+  for (int round = 0; round < 3; ++round) {
+    const std::string n = std::to_string(round);
+    count([&] {
+      auto pending = volume.CreateForSave("new" + n + ".prg");
+      ASSERT_NE(pending, nullptr);
+      pending->Write(reinterpret_cast<const std::uint8_t*>("new"), 3);
+      pending->Commit();
+    });
+    count([&] { EXPECT_TRUE(volume.Rename("new" + n + ".prg", "renamed" + n + ".prg")); });
+    count([&] { EXPECT_TRUE(volume.MakeDir("dir" + n)); });
+    // A name taken in another letter case is still refused.
+    count([&] { EXPECT_FALSE(volume.MakeDir("RENAMED" + n + ".PRG")); });
+  }
+  return calls;
+}
+
+TEST(ExactNames, NewNamesCostTheSameSystemCallsInADirectoryOfAnySize) {
+  const std::vector<std::uint64_t> small = NewNameCalls(0);
+  const std::vector<std::uint64_t> large = NewNameCalls(1000);
+  EXPECT_EQ(large, small);
+  for (std::uint64_t calls : large) EXPECT_LE(calls, 20u);
+}
+
 }  // namespace
 }  // namespace dorvane::testing
