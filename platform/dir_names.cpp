@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "formats/p00_file.h"
 #include "platform/posix_files.h"
 #include "platform/sys_calls.h"
 
@@ -23,8 +22,10 @@ constexpr time_t SettledSeconds = 2;
 // The most changes of one directory applied to its index at one look.
 constexpr std::size_t MaxChangesApplied = 1000;
 
-constexpr std::uint32_t EntryEvents =
-    IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_CLOSE_WRITE;
+// Only changes of the directory's own entries: events on what is inside them (a
+// file written) would make the kernel mark every entry of a large directory when
+// the watch is set.
+constexpr std::uint32_t EntryEvents = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO;
 
 bool unwatched_forced = false;
 
@@ -82,6 +83,25 @@ void DirNamesCache::Changed() {
   }
 }
 
+void DirNamesCache::FormChanged(int dir, const std::string& name) {
+  struct stat st;
+  if (sys::Stat(dir, &st) != 0) {
+    Forget();
+    return;
+  }
+  CatchUpWithChanges();
+  for (std::size_t i = 0; i < kept_.size(); ++i) {
+    Kept& kept = kept_[i];
+    if (kept.dev != st.st_dev || kept.ino != st.st_ino) continue;
+    if (kept.index.use_count() > 1) {
+      Drop(i);
+    } else {
+      kept.index->SetForm(name, ReadListedForm(kept.dir.Get(), name));
+    }
+    return;
+  }
+}
+
 void DirNamesCache::Drop(std::size_t kept) {
   Unwatch(kept_[kept].watch);
   kept_.erase(kept_.begin() + static_cast<std::ptrdiff_t>(kept));
@@ -119,9 +139,6 @@ void DirNamesCache::Apply(std::size_t kept, std::uint32_t mask, std::string_view
     // lists as read again.
     const ListedForm form = ReadListedForm(k.dir.Get(), entry);
     if (!k.index->SetForm(name, form)) k.index->Add(name, form);
-  } else if ((mask & IN_CLOSE_WRITE) != 0 && P00TypeOfName(name)) {
-    // A container's header may have been rewritten.
-    k.index->SetForm(name, ReadListedForm(k.dir.Get(), entry));
   }
 }
 

@@ -42,6 +42,9 @@ class DirNamesCache {
   // A change of our own in a directory: an index without a watch to tell of it is
   // dropped, and the changes are applied to the others.
   void Changed();
+  // We rewrote what the entry `name` of the directory `dir` lists as (a container's
+  // header): no watch tells of that.
+  void FormChanged(int dir, const std::string& name);
   // Drops every index.
   void Forget();
 

@@ -79,6 +79,10 @@ class HostTree {
 
   // Something in the tree changed by our own hand: the names kept catch up with it.
   void Changed() { names_.Changed(); }
+  // We rewrote what the entry `name` of `dir` lists as.
+  void FormChanged(const HeldDir& dir, const std::string& name) {
+    names_.FormChanged(dir.fd.Get(), name);
+  }
 
  private:
   // Wraps a directory descriptor: its identity, and its path read from the kernel

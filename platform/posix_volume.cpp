@@ -366,7 +366,11 @@ bool PosixVolume::RenameContainer(const HeldDir& old_dir, const std::string& rea
                                   const HeldDir& new_dir, const std::string& c64_name) {
   const bool same_dir = old_dir.dev == new_dir.dev && old_dir.ino == new_dir.ino;
   tree_.Changed();
-  if (same_dir) return RenameInsideContainer(old_dir.fd.Get(), real, c64_name);
+  if (same_dir) {
+    const bool renamed = RenameInsideContainer(old_dir.fd.Get(), real, c64_name);
+    tree_.FormChanged(old_dir, real);
+    return renamed;
+  }
   // Into another directory the container goes with its host name, which must be
   // free there; the name inside changes after the move, and a failure to change it
   // moves the container back.
@@ -378,6 +382,7 @@ bool PosixVolume::RenameContainer(const HeldDir& old_dir, const std::string& rea
     sys::RenameAt(new_dir.fd.Get(), real.c_str(), old_dir.fd.Get(), real.c_str(), RENAME_NOREPLACE);
     return false;
   }
+  tree_.FormChanged(new_dir, real);
   CatchUpWithCurrentDir();
   return true;
 }
