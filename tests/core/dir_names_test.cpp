@@ -109,6 +109,45 @@ TEST_F(DirNamesCacheTest, AWatchedDirectoryIsReadOnceAndFollowsEveryChange) {
   EXPECT_EQ(Listed(volume), Listed(fresh));
 }
 
+TEST_F(DirNamesCacheTest, ManyChangesAtOnceAreReadAfresh) {
+  PosixVolume volume(root_.string());
+  EXPECT_GT(AlternateLookupCalls(volume, "a_rath~1"), std::uint64_t{Entries});
+  // More changes than are worth applying one by one, and more than the kernel may
+  // queue: either way the next look reads the directory again, and misses nothing.
+  for (int i = 0; i < 1500; ++i) Touch("b new entry " + std::to_string(i));
+  for (int i = 0; i < Entries; i += 2) {
+    ASSERT_EQ(unlink((root_ / ("a rather long name " + std::to_string(i))).c_str()), 0);
+  }
+  PosixVolume fresh(root_.string());
+  EXPECT_EQ(Listed(volume), Listed(fresh));
+  EXPECT_EQ(Listed(volume).size(), std::size_t{1500 + Entries / 2});
+}
+
+TEST_F(DirNamesCacheTest, ASearchUnderWayKeepsWhatItStartedWith) {
+  PosixVolume volume(root_.string());
+  int error = 0;
+  auto search = volume.FindFirst("*", error);
+  ASSERT_NE(search, nullptr);
+  DirEntry entry;
+  ASSERT_TRUE(search->Next(entry));
+  // Entries change while the search is under way, and another request looks names
+  // up meanwhile, as a scratch of many files does.
+  ASSERT_EQ(unlink((root_ / "a rather long name 300").c_str()), 0);
+  Touch("a rather long name zzz");
+  EXPECT_GT(AlternateLookupCalls(volume, "a_rath~2"), 0u);
+  // It goes on through the names it started with; the one removed meanwhile is
+  // passed over when its turn comes, and the new one is not among them.
+  int rest = 0;
+  while (search->Next(entry)) {
+    EXPECT_NE(entry.Name, "a rather long name zzz");
+    ++rest;
+  }
+  EXPECT_EQ(rest, Entries - 2);
+  search.reset();
+  PosixVolume fresh(root_.string());
+  EXPECT_EQ(Listed(volume), Listed(fresh));
+}
+
 TEST_F(DirNamesCacheTest, WithoutAWatchASettledDirectoryIsReadOnceUntilItChanges) {
   ForceUnwatchedDirectories(true);
   Settle();
