@@ -420,6 +420,14 @@ TEST(Race, ADirectoryFlippedToAnOutwardLinkNeverLetsARequestOut) {
 
 // --- The cost of an exact name ---------------------------------------------------------
 
+// The system calls that `request` makes.
+template <typename Request>
+std::uint64_t CallsOf(const Request& request) {
+  const std::uint64_t start = sys::CallCount();
+  request();
+  return sys::CallCount() - start;
+}
+
 // The system calls of each request by an exact name, in a directory of `extra`
 // further files.
 std::vector<std::uint64_t> ExactNameCalls(int extra) {
@@ -430,11 +438,7 @@ std::vector<std::uint64_t> ExactNameCalls(int extra) {
   for (int i = 0; i < extra; ++i) rig.Put("filler_with_a_long_name_" + std::to_string(i), {});
   Volume& volume = rig.volume;
   std::vector<std::uint64_t> calls;
-  const auto count = [&](const auto& request) {
-    const std::uint64_t start = sys::CallCount();
-    request();
-    calls.push_back(sys::CallCount() - start);
-  };
+  const auto count = [&](const auto& request) { calls.push_back(CallsOf(request)); };
   count([&] {  // a load
     int error = 0;
     auto search = volume.FindFirst("f.prg", error);
@@ -485,11 +489,7 @@ std::vector<std::uint64_t> NewNameCalls(int extra) {
     EXPECT_TRUE(search && search->Next(entry));
   }
   std::vector<std::uint64_t> calls;
-  const auto count = [&](const auto& request) {
-    const std::uint64_t start = sys::CallCount();
-    request();
-    calls.push_back(sys::CallCount() - start);
-  };
+  const auto count = [&](const auto& request) { calls.push_back(CallsOf(request)); };
   for (int round = 0; round < 3; ++round) {
     const std::string n = std::to_string(round);
     count([&] {
