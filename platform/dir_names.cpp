@@ -3,10 +3,12 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/inotify.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <iterator>
 
 #include "platform/posix_files.h"
 #include "platform/sys_calls.h"
@@ -37,6 +39,29 @@ bool SameTime(const timespec& a, const timespec& b) {
 // never the C64's: listed, they would not load, and they would shift the alternate
 // names of real entries whenever a save runs.
 bool IsOurs(std::string_view name) { return name.rfind(PendingFilePrefix, 0) == 0; }
+
+// Whether inotify hears of every change of a directory on a file system of this
+// type: not where other machines or a user-space server change it.
+bool SeesEveryChange(unsigned long type) {
+  static constexpr unsigned long Remote[] = {
+      0x6969,      // NFS
+      0x517B,      // SMB
+      0xFE534D42,  // SMB2
+      0xFF534D42,  // CIFS
+      0x65735546,  // FUSE: sshfs, virtiofs, ntfs-3g and the like
+      0x01021997,  // 9p, the shared folders of virtual machines
+      0x00C36400,  // Ceph
+      0x5346414F,  // AFS
+      0x6B414653,  // kAFS
+      0x73757245,  // Coda
+      0x564C,      // NCP
+      0x01161970,  // GFS2
+      0x7461636F,  // OCFS2
+      0x0BD00BD0,  // Lustre
+      0x19920810,  // OrangeFS
+  };
+  return std::find(std::begin(Remote), std::end(Remote), type) == std::end(Remote);
+}
 
 }  // namespace
 
@@ -112,6 +137,13 @@ void DirNamesCache::Unwatch(int watch) {
 }
 
 int DirNamesCache::Watch(int dir) {
+  // The kernel tells of changes made through this machine only: on a file system
+  // that others change over the network, or that a user-space server provides, a
+  // watch would keep an index that misses theirs.
+  struct statfs fs;
+  if (fstatfs(dir, &fs) != 0 || !SeesEveryChange(static_cast<unsigned long>(fs.f_type))) {
+    return -1;
+  }
   if (!watcher_tried_) {
     watcher_tried_ = true;
     watcher_.Reset(inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
@@ -163,6 +195,7 @@ void DirNamesCache::CatchUpWithChanges() {
       if (it == kept_.end()) continue;
       // Each change looks its name up in the whole index: after very many, reading
       // the directory afresh costs less.
+      it->heard = true;
       if (++it->changes > MaxChangesApplied) {
         Drop(static_cast<std::size_t>(it - kept_.begin()));
         continue;
@@ -183,9 +216,16 @@ std::shared_ptr<DirIndex> DirNamesCache::Get(int dir, int& error) {
   for (std::size_t i = 0; i < kept_.size(); ++i) {
     Kept& kept = kept_[i];
     if (kept.dev != st.st_dev || kept.ino != st.st_ino) continue;
-    if (kept.watch >= 0 || (SameTime(kept.mtime, st.st_mtim) && SameTime(kept.ctime, st.st_ctim))) {
+    const bool same_times = SameTime(kept.mtime, st.st_mtim) && SameTime(kept.ctime, st.st_ctim);
+    // A watched directory whose times moved while its watch heard nothing had a
+    // change the watch could not see: it is read again.
+    if (kept.watch >= 0 && (same_times || kept.heard)) {
+      kept.heard = false;
+      kept.mtime = st.st_mtim;
+      kept.ctime = st.st_ctim;
       return kept.index;
     }
+    if (kept.watch < 0 && same_times) return kept.index;
     Drop(i);
     break;
   }

@@ -30,7 +30,9 @@ class DirNamesCache {
   // The index of the directory `dir`. One kept from an earlier read is handed out
   // while an inotify watch set before that read keeps it up to date: every entry
   // added, removed or renamed since, by us or by another program, is applied to it
-  // in place. Without a watch it is kept only while the directory's identity and
+  // in place; times that moved without a word from the watch mean a change it could
+  // not see. A file system that others change over the network gets no watch.
+  // Without a watch an index is kept only while the directory's identity and
   // change times are the same and its modification time was already well in the
   // past when it was read: a file system's clock ticks coarsely, and a change in the
   // same tick would not show.
@@ -58,6 +60,7 @@ class DirNamesCache {
     std::shared_ptr<DirIndex> index;
     int watch = -1;           // its inotify watch; -1 for none
     std::size_t changes = 0;  // applied at the present look
+    bool heard = false;       // whether the watch told of a change since the last Get
   };
   // Applies the changes the watch has seen since the last look.
   void CatchUpWithChanges();

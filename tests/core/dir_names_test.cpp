@@ -109,6 +109,15 @@ TEST_F(DirNamesCacheTest, AWatchedDirectoryIsReadOnceAndFollowsEveryChange) {
   EXPECT_EQ(Listed(volume), Listed(fresh));
 }
 
+TEST_F(DirNamesCacheTest, TimesThatMoveWithoutAWordFromTheWatchAreReadAgain) {
+  // As on a share another machine changes: the watch hears nothing, the times move.
+  PosixVolume volume(root_.string());
+  EXPECT_GT(AlternateLookupCalls(volume, "a_rath~1"), std::uint64_t{Entries});
+  Settle();
+  EXPECT_GT(AlternateLookupCalls(volume, "a_rath~2"), std::uint64_t{Entries});
+  EXPECT_LT(AlternateLookupCalls(volume, "a_rath~3"), 20u);
+}
+
 TEST_F(DirNamesCacheTest, ManyChangesAtOnceAreReadAfresh) {
   PosixVolume volume(root_.string());
   EXPECT_GT(AlternateLookupCalls(volume, "a_rath~1"), std::uint64_t{Entries});
