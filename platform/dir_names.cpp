@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <iterator>
 
+#include "formats/p00_file.h"
 #include "platform/posix_files.h"
 #include "platform/sys_calls.h"
 
@@ -20,6 +21,9 @@ constexpr std::size_t KeptDirectories = 4;
 // A directory changed less than this before it was read is read again next time,
 // unless a watch tells of its changes.
 constexpr time_t SettledSeconds = 2;
+
+// The most new containers of one directory whose header is looked for again.
+constexpr std::size_t MaxUnsure = 64;
 
 // The most changes of one directory applied to its index at one look.
 constexpr std::size_t MaxChangesApplied = 1000;
@@ -171,7 +175,28 @@ void DirNamesCache::Apply(std::size_t kept, std::uint32_t mask, std::string_view
     // lists as read again.
     const ListedForm form = ReadListedForm(k.dir.Get(), entry);
     if (!k.index->SetForm(name, form)) k.index->Add(name, form);
+    // A container is created before its header is written: until that shows, or
+    // the entry settles as a plain file, it is looked at again.
+    if (form.HeaderSize == 0 && P00TypeOfName(name) && k.unsure.size() < MaxUnsure) {
+      timespec now{};
+      clock_gettime(CLOCK_MONOTONIC, &now);
+      k.unsure.emplace_back(entry, now.tv_sec);
+    }
   }
+}
+
+void DirNamesCache::LookAgain(Kept& kept) {
+  if (kept.unsure.empty() || kept.index.use_count() > 1) return;
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  std::erase_if(kept.unsure, [&](const std::pair<std::string, time_t>& unsure) {
+    const ListedForm form = ReadListedForm(kept.dir.Get(), unsure.first);
+    if (form.HeaderSize > 0) {
+      kept.index->SetForm(unsure.first, form);
+      return true;
+    }
+    return !kept.index->Contains(unsure.first) || unsure.second + SettledSeconds < now.tv_sec;
+  });
 }
 
 void DirNamesCache::CatchUpWithChanges() {
@@ -221,6 +246,7 @@ std::shared_ptr<DirIndex> DirNamesCache::Get(int dir, int& error) {
     // change the watch could not see: it is read again.
     if (kept.watch >= 0 && (same_times || kept.heard)) {
       kept.heard = false;
+      LookAgain(kept);
       kept.mtime = st.st_mtim;
       kept.ctime = st.st_ctim;
       return kept.index;

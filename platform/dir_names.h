@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/dir_index.h"
@@ -61,10 +62,15 @@ class DirNamesCache {
     int watch = -1;           // its inotify watch; -1 for none
     std::size_t changes = 0;  // applied at the present look
     bool heard = false;       // whether the watch told of a change since the last Get
+    // New entries named as containers whose header did not show yet, with the time
+    // they were seen (CLOCK_MONOTONIC seconds).
+    std::vector<std::pair<std::string, time_t>> unsure;
   };
   // Applies the changes the watch has seen since the last look.
   void CatchUpWithChanges();
   void Apply(std::size_t kept, std::uint32_t mask, std::string_view name);
+  // Reads the headers of new containers again that did not show when they came.
+  void LookAgain(Kept& kept);
   void Drop(std::size_t kept);
   // Starts watching the directory `dir` for changes of its entries, before it is
   // read, so that no change after the read goes unseen; -1 when it cannot be.

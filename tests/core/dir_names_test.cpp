@@ -42,6 +42,17 @@ class DirNamesCacheTest : public ::testing::Test {
     close(fd);
   }
 
+  // Writes a P00 container `name` holding the C64 name `inner` and no data.
+  void WriteContainer(const std::string& name, const std::string& inner) {
+    P00Header header;
+    header.Name = inner;
+    const std::array<std::uint8_t, P00HeaderSize> bytes = MakeP00Header(header);
+    FILE* file = std::fopen((root_ / name).c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    std::fwrite(bytes.data(), 1, bytes.size(), file);
+    std::fclose(file);
+  }
+
   // Puts the directory's last change a minute back, as if it had been left alone.
   void Settle() {
     timespec times[2];
@@ -87,13 +98,7 @@ TEST_F(DirNamesCacheTest, AWatchedDirectoryIsReadOnceAndFollowsEveryChange) {
   Touch("a rather long name new");
   ASSERT_EQ(unlink((root_ / "a rather long name 7").c_str()), 0);
   ASSERT_EQ(rename((root_ / "a rather long name 8").c_str(), (root_ / "zz moved").c_str()), 0);
-  P00Header header;
-  header.Name = "INNER NAME";
-  const std::array<std::uint8_t, P00HeaderSize> bytes = MakeP00Header(header);
-  FILE* file = std::fopen((root_ / "container.p00").c_str(), "wb");
-  ASSERT_NE(file, nullptr);
-  std::fwrite(bytes.data(), 1, bytes.size(), file);
-  std::fclose(file);
+  WriteContainer("container.p00", "INNER NAME");
   EXPECT_LT(AlternateLookupCalls(volume, "a_rath~499"), 20u);
 
   // What it lists is what a server that never saw the directory before lists.
@@ -107,6 +112,19 @@ TEST_F(DirNamesCacheTest, AWatchedDirectoryIsReadOnceAndFollowsEveryChange) {
   ASSERT_TRUE(volume.Rename("zz moved", "zz renamed"));
   ASSERT_TRUE(volume.MakeDir("new dir"));
   EXPECT_EQ(Listed(volume), Listed(fresh));
+}
+
+TEST_F(DirNamesCacheTest, AContainerSeenBeforeItsHeaderWasWrittenListsByItsInnerName) {
+  // A copy creates the file first and writes it after; a request may fall between.
+  PosixVolume volume(root_.string());
+  EXPECT_GT(AlternateLookupCalls(volume, "a_rath~1"), std::uint64_t{Entries});
+  Touch("late.p00");
+  EXPECT_LT(AlternateLookupCalls(volume, "a_rath~2"), 20u);
+  WriteContainer("late.p00", "LATE NAME");
+  const std::vector<std::string> kept = Listed(volume);
+  EXPECT_NE(std::find(kept.begin(), kept.end(), "late.p00||LATE NAME"), kept.end());
+  PosixVolume fresh(root_.string());
+  EXPECT_EQ(kept, Listed(fresh));
 }
 
 TEST_F(DirNamesCacheTest, TimesThatMoveWithoutAWordFromTheWatchAreReadAgain) {
