@@ -51,6 +51,8 @@ std::string_view DirIndex::Listed(Id id) const {
   return form.Name.empty() ? Name(id) : std::string_view(form.Name);
 }
 
+std::string DirIndex::Key(Id id) const { return FoldPetsciiLetters(Listed(id)); }
+
 bool DirIndex::Less(Id a, Id b) const {
   // By the folded name; of names equal in any case, the greater bytes first.
   const int by_folded = Folded(a).compare(Folded(b));
@@ -58,15 +60,24 @@ bool DirIndex::Less(Id a, Id b) const {
   return Name(a) > Name(b);
 }
 
-bool DirIndex::Find(std::string_view name, Id& id) const {
+template <typename Match>
+bool DirIndex::Scan(const std::string& block, std::string_view wanted, Match match) const {
+  // Removed entries have a size no name has.
   for (Id i = 0; i < spans_.size(); ++i) {
-    if (spans_[i].size == name.size() &&
-        std::memcmp(text_.data() + spans_[i].offset, name.data(), name.size()) == 0) {
-      id = i;
+    if (spans_[i].size == wanted.size() &&
+        std::memcmp(block.data() + spans_[i].offset, wanted.data(), wanted.size()) == 0 &&
+        match(i)) {
       return true;
     }
   }
   return false;
+}
+
+bool DirIndex::Find(std::string_view name, Id& id) const {
+  return Scan(text_, name, [&](Id i) {
+    id = i;
+    return true;
+  });
 }
 
 bool DirIndex::Contains(std::string_view name) const {
@@ -225,7 +236,7 @@ void DirIndex::PrepareGroups() {
   std::unordered_map<std::string, std::vector<Id>> groups;
   std::set<std::size_t> key_sizes;
   for (Id id : mapped_) {
-    std::string key = FoldPetsciiLetters(Listed(id));
+    std::string key = Key(id);
     key_sizes.insert(key.size());
     groups[std::move(key)].push_back(id);
   }
@@ -270,7 +281,7 @@ void DirIndex::PrepareTildes() {
     if (folded.find('~') != std::string_view::npos) tildes_.emplace(folded);
   }
   for (Id id : mapped_) {
-    const std::string key = FoldPetsciiLetters(Listed(id));
+    const std::string key = Key(id);
     if (key.find('~') != std::string::npos) tildes_.insert(key);
   }
 }
@@ -332,15 +343,12 @@ std::string_view DirIndex::Alternate(Id id) {
 
 bool DirIndex::FoldedMatch(std::string_view folded, Id& id, bool plain_only) const {
   bool found = false;
-  for (Id i = 0; i < spans_.size(); ++i) {
-    if (spans_[i].size != folded.size() ||
-        std::memcmp(folded_.data() + spans_[i].offset, folded.data(), folded.size()) != 0 ||
-        (plain_only && IsMapped(i))) {
-      continue;
-    }
+  Scan(folded_, folded, [&](Id i) {
+    if (plain_only && IsMapped(i)) return false;
     if (!found || Less(i, id)) id = i;
     found = true;
-  }
+    return false;  // on to the others: the first in listing order answers
+  });
   return found;
 }
 
@@ -349,15 +357,7 @@ bool DirIndex::FindFolded(std::string_view name, Id& id) const {
 }
 
 bool DirIndex::AnyFolded(std::string_view name, std::string_view except) const {
-  const std::string folded = FoldedName(name);
-  for (Id i = 0; i < spans_.size(); ++i) {
-    if (spans_[i].size == folded.size() &&
-        std::memcmp(folded_.data() + spans_[i].offset, folded.data(), folded.size()) == 0 &&
-        Name(i) != except) {
-      return true;
-    }
-  }
-  return false;
+  return Scan(folded_, FoldedName(name), [&](Id i) { return Name(i) != except; });
 }
 
 bool DirIndex::FindAlternate(std::string_view name, Id& id) {

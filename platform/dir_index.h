@@ -75,6 +75,8 @@ class DirIndex {
 
   std::string_view Folded(Id id) const;
   std::string_view Listed(Id id) const;
+  // What the entry lists as, its letters folded as the C64's names are.
+  std::string Key(Id id) const;
   bool IsMapped(Id id) const { return mapped_.count(id) != 0; }
   bool IsLive(Id id) const { return spans_[id].size != Removed; }
   bool Less(Id a, Id b) const;
@@ -88,6 +90,10 @@ class DirIndex {
   // Groups the entries that list the same as a mapped entry once folded.
   void PrepareGroups();
   void PrepareTildes();
+  // Calls `match` with each entry whose text in `block` (text_ or folded_) is
+  // `wanted`, until it returns true; whether one did.
+  template <typename Match>
+  bool Scan(const std::string& block, std::string_view wanted, Match match) const;
   // The first entry in listing order whose folded name is `folded` (of plain entries
   // only, when `plain_only`).
   bool FoldedMatch(std::string_view folded, Id& id, bool plain_only) const;
