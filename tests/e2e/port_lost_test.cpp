@@ -12,11 +12,12 @@
 
 #include "platform/port_lock.h"
 #include "tests/e2e/served_session.h"
+#include "tests/support/cable_moments.h"
 
 namespace dorvane::e2e {
 namespace {
 
-enum class When { kIdle, kLoad, kSave };
+using testing::When;
 
 // True when the lock file at `lock` names `pid` as its holder. Other tests run beside
 // this one, and a pseudo-terminal number this server gave up may already be another
@@ -98,17 +99,7 @@ TEST_F(ServedSession, AStopWhileThePortIsAwayEndsCleanly) {
 
 INSTANTIATE_TEST_SUITE_P(Cable, PortLostTest,
                          ::testing::Values(When::kIdle, When::kLoad, When::kSave),
-                         [](const ::testing::TestParamInfo<When>& info) {
-                           switch (info.param) {
-                             case When::kIdle:
-                               return std::string("WhileIdle");
-                             case When::kLoad:
-                               return std::string("DuringALoad");
-                             case When::kSave:
-                               return std::string("DuringASave");
-                           }
-                           return std::string();
-                         });
+                         testing::WhenName);
 
 }  // namespace
 }  // namespace dorvane::e2e

@@ -25,6 +25,7 @@
 #include "platform/posix_volume.h"
 #include "platform/pty_pair.h"
 #include "platform/termios_port.h"
+#include "tests/support/cable_moments.h"
 #include "tools/peer/c64_peer.h"
 #include "ui/main_form.h"
 
@@ -34,7 +35,7 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
-enum class When { kIdle, kLoad, kSave };
+using testing::When;
 
 bool Waited(const std::atomic<bool>& flag) {
   for (int i = 0; i < 1000 && !flag; ++i)
@@ -182,17 +183,7 @@ TEST_P(WindowPortLost, LostThenBackWithTheOldFileIntact) {
 
 INSTANTIATE_TEST_SUITE_P(Cable, WindowPortLost,
                          ::testing::Values(When::kIdle, When::kLoad, When::kSave),
-                         [](const ::testing::TestParamInfo<When>& info) {
-                           switch (info.param) {
-                             case When::kIdle:
-                               return std::string("WhileIdle");
-                             case When::kLoad:
-                               return std::string("DuringALoad");
-                             case When::kSave:
-                               return std::string("DuringASave");
-                           }
-                           return std::string();
-                         });
+                         testing::WhenName);
 
 }  // namespace
 }  // namespace dorvane
