@@ -25,6 +25,7 @@
 #include "platform/posix_volume.h"
 #include "platform/pty_pair.h"
 #include "platform/termios_port.h"
+#include "tests/e2e_ui/window_run.h"
 #include "tests/support/cable_moments.h"
 #include "tools/peer/c64_peer.h"
 #include "ui/main_form.h"
@@ -142,16 +143,8 @@ TEST_P(WindowPortLost, LostThenBackWithTheOldFileIntact) {
     }
   });
   hand.start(5);
-  QTimer watchdog;
-  watchdog.setSingleShot(true);
-  QObject::connect(&watchdog, &QTimer::timeout, [&] {
-    form.link().StopRequested = true;
-    QCoreApplication::exit(99);
-  });
-  watchdog.start(30000);
-  QTimer::singleShot(0, &form, [&] { form.btnStart1->click(); });
 
-  const int exit_code = QApplication::exec();
+  const int exit_code = RunWindowFromStart(form, 30000);
   c64.join();
 
   EXPECT_EQ(exit_code, 0);

@@ -22,6 +22,7 @@
 #include "platform/posix_volume.h"
 #include "platform/pty_pair.h"
 #include "platform/termios_port.h"
+#include "tests/e2e_ui/window_run.h"
 #include "tools/peer/c64_peer.h"
 #include "ui/main_form.h"
 
@@ -107,16 +108,8 @@ TEST(WindowServes, StartLoadWithProgressAndQuit) {
     }
   });
   hand.start(5);
-  QTimer watchdog;
-  watchdog.setSingleShot(true);
-  QObject::connect(&watchdog, &QTimer::timeout, [&] {
-    form.link().StopRequested = true;
-    QCoreApplication::exit(99);
-  });
-  watchdog.start(20000);
-  QTimer::singleShot(0, &form, [&] { form.btnStart1->click(); });
 
-  const int exit_code = QApplication::exec();
+  const int exit_code = RunWindowFromStart(form, 20000);
   if (!released) serving.set_value();
   c64.join();
   ClosePtyPair(pty);
