@@ -12,14 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "link/monotonic_clock.h"
 #include "link/os_error.h"
 #include "platform/file_size_limit.h"
-#include "platform/host_ports.h"
-#include "platform/monotonic_clock.h"
-#include "platform/network_ports.h"
-#include "platform/posix_volume.h"
-#include "platform/served_volume.h"
+#include "ports/host_ports.h"
+#include "ports/network_ports.h"
 #include "service/captions.h"
+#include "storage/posix_volume.h"
+#include "storage/served_volume.h"
 #include "ui/app_title.h"
 #include "ui/main_form.h"
 #include "ui/stop_signals.h"

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/monotonic_clock.h"
+#include "link/monotonic_clock.h"
 #include "tools/peer/c64_peer.h"
 #include "tools/peer/listing_decoder.h"
 #include "tools/peer/peer_cli.h"

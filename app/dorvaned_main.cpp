@@ -10,15 +10,15 @@
 
 #include "app/headless_panel.h"
 #include "link/link.h"
+#include "link/monotonic_clock.h"
 #include "link/os_error.h"
 #include "platform/file_size_limit.h"
-#include "platform/host_ports.h"
-#include "platform/monotonic_clock.h"
-#include "platform/network_ports.h"
-#include "platform/posix_volume.h"
-#include "platform/served_volume.h"
+#include "ports/host_ports.h"
+#include "ports/network_ports.h"
 #include "service/captions.h"
 #include "service/server.h"
+#include "storage/posix_volume.h"
+#include "storage/served_volume.h"
 
 namespace {
 

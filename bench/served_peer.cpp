@@ -5,9 +5,9 @@
 #include <stdexcept>
 
 #include "bench/burst_port.h"
-#include "platform/host_port_text.h"
-#include "platform/tcp_client_port.h"
-#include "platform/termios_port.h"
+#include "ports/host_port_text.h"
+#include "ports/tcp_client_port.h"
+#include "ports/termios_port.h"
 
 namespace dorvane::bench {
 

@@ -15,8 +15,8 @@
 #include "bench/server_process.h"
 #include "bench/timing_port.h"
 #include "bench/wire_relay.h"
-#include "platform/monotonic_clock.h"
-#include "platform/pty_pair.h"
+#include "link/monotonic_clock.h"
+#include "ports/pty_pair.h"
 #include "tools/peer/c64_peer.h"
 
 namespace dorvane::bench {

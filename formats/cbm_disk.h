@@ -1,3 +1,7 @@
+// formats/: pure byte code (disk images, tape archives, P00 files, C64 names),
+// from bytes to bytes. It includes nothing but the standard library: no system
+// call, no file, nothing of the rest of Dorvane.
+//
 // A Commodore disk (D64, D71, D81) held as bytes: its header, its block availability
 // map (BAM), its directory and its files' sector chains. Everything read from the
 // bytes is checked before use, since an image may be damaged or made to harm: a link

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "platform/ascii_case.h"
+#include "formats/ascii_case.h"
 
 namespace dorvane {
 

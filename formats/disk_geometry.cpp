@@ -1,6 +1,6 @@
 #include "formats/disk_geometry.h"
 
-#include "platform/ascii_case.h"
+#include "formats/ascii_case.h"
 
 namespace dorvane {
 namespace {

@@ -1,7 +1,11 @@
-// The serial link: timed single-byte reads and writes under a time limit and the
-// operator's stop flag, and the packet layer above them. Bytes cross the port in
-// runs: a read takes whatever has arrived into the link's own buffer, from which
-// ReadByte hands them out one by one, and a packet goes to the port in one piece.
+// link/: the protocol, from the bytes on the line to packets and statuses, and the
+// interfaces it is served through (SerialPort, PortProvider, OperatorPanel,
+// TickClock). It includes nothing of the rest of Dorvane.
+//
+// The serial link: reads and writes under a time limit and the operator's stop
+// flag, and the packet layer above them. Bytes cross the port in runs: a read
+// takes whatever has arrived into the link's own buffer, from which ReadByte hands
+// them out one by one, and a packet goes to the port in one piece.
 // One Link exists per run; tests make a fresh one with a scripted port and a fake
 // clock.
 #pragma once

@@ -1,5 +1,5 @@
 // Maps the operator's port choice to a device and opens it. The host's version
-// lives in platform/; tests hand the link a scripted port instead.
+// lives in ports/; tests hand the link a scripted port instead.
 #pragma once
 
 #include <memory>

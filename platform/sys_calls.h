@@ -1,3 +1,7 @@
+// platform/: thin wrappers of the operating system that the other folders share
+// (counted system calls, an owned descriptor, the file-size signal). It
+// includes nothing of the rest of Dorvane.
+//
 // The system calls the served tree makes, each counted. The count lets the tests
 // see that a request by an exact name costs a few calls whatever the size of the
 // directory, without timing anything.

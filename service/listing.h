@@ -7,7 +7,7 @@
 #include <string>
 
 #include "link/wire_format.h"
-#include "platform/volume.h"
+#include "storage/volume.h"
 
 namespace dorvane {
 

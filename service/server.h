@@ -1,3 +1,7 @@
+// service/: the server itself. It may use link/, formats/ and storage/volume.h,
+// never a concrete port or volume, so it serves every link and every storage kind
+// alike.
+//
 // The file server: one state machine that waits for a request from the C64, decodes
 // it and carries it out, one request at a time. It runs inside the Start handler of
 // the front end and talks to the C64 only through the Link and to storage only
@@ -11,9 +15,9 @@
 
 #include "link/link.h"
 #include "link/operator_panel.h"
-#include "platform/volume.h"
 #include "service/listing.h"
 #include "service/server_state.h"
+#include "storage/volume.h"
 
 namespace dorvane {
 

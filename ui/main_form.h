@@ -21,8 +21,8 @@
 #include "link/operator_panel.h"
 #include "link/port_provider.h"
 #include "link/tick_clock.h"
-#include "platform/volume.h"
 #include "service/server.h"
+#include "storage/volume.h"
 
 class QCloseEvent;
 class QShowEvent;

@@ -9,7 +9,7 @@
 
 #include <vector>
 
-#include "platform/pty_pair.h"
+#include "ports/pty_pair.h"
 
 namespace dorvane::bench {
 namespace {

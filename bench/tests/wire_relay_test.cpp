@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/pty_pair.h"
+#include "ports/pty_pair.h"
 
 namespace dorvane::bench {
 namespace {

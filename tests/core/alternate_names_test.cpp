@@ -1,11 +1,11 @@
-#include "platform/alternate_names.h"
+#include "storage/alternate_names.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "platform/dir_index.h"
+#include "storage/dir_index.h"
 
 namespace dorvane {
 namespace {

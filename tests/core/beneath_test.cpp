@@ -1,6 +1,6 @@
 // The fence of the served tree: what opening a path beneath the root gives, the
 // same with openat2 and with the component walk kept for kernels without it.
-#include "platform/beneath.h"
+#include "storage/beneath.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

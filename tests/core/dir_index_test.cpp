@@ -1,7 +1,7 @@
 // A directory's index: the order, alternate names and look-ups it works out in parts
 // must be those of sorting the whole directory at once, however far a listing got
 // and however many entries came and went since.
-#include "platform/dir_index.h"
+#include "storage/dir_index.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The index kept of a large directory: read once, and kept up to date with what
 // other programs and the server itself change in it.
-#include "platform/dir_names.h"
+#include "storage/dir_names.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "formats/p00_file.h"
-#include "platform/posix_volume.h"
 #include "platform/sys_calls.h"
+#include "storage/posix_volume.h"
 
 namespace dorvane {
 namespace {

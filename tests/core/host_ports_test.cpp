@@ -1,6 +1,6 @@
 // Which device each of the four port choices means, on a made-up /dev and sysfs
 // tree and on a real pseudo-terminal.
-#include "platform/host_ports.h"
+#include "ports/host_ports.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/pty_pair.h"
+#include "ports/pty_pair.h"
 
 namespace dorvane {
 namespace {

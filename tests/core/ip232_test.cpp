@@ -7,8 +7,8 @@
 #include <memory>
 #include <vector>
 
-#include "platform/ip232_codec.h"
-#include "platform/ip232_port.h"
+#include "ports/ip232_codec.h"
+#include "ports/ip232_port.h"
 
 namespace dorvane {
 namespace {

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "link/link.h"
-#include "platform/monotonic_clock.h"
-#include "platform/pty_pair.h"
-#include "platform/termios_port.h"
+#include "link/monotonic_clock.h"
+#include "ports/pty_pair.h"
+#include "ports/termios_port.h"
 #include "tests/support/fakes.h"
 
 namespace dorvane {

@@ -1,4 +1,4 @@
-#include "platform/monotonic_clock.h"
+#include "link/monotonic_clock.h"
 
 #include <gtest/gtest.h>
 

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "platform/host_port_text.h"
-#include "platform/network_ports.h"
+#include "ports/host_port_text.h"
+#include "ports/network_ports.h"
 
 namespace dorvane {
 namespace {

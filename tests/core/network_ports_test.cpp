@@ -13,11 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/host_port_text.h"
-#include "platform/socket_address.h"
-#include "platform/stdio_port.h"
-#include "platform/tcp_client_port.h"
-#include "platform/tcp_listen_port.h"
+#include "ports/host_port_text.h"
+#include "ports/socket_address.h"
+#include "ports/stdio_port.h"
+#include "ports/tcp_client_port.h"
+#include "ports/tcp_listen_port.h"
 #include "tools/peer/peer_port.h"
 
 namespace dorvane {

@@ -1,6 +1,6 @@
 // The lock files shared with other serial programs, in a lock directory of the
 // test's own.
-#include "platform/port_lock.h"
+#include "ports/port_lock.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

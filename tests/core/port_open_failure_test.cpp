@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/host_ports.h"
-#include "platform/open_cause.h"
-#include "platform/pty_pair.h"
+#include "ports/host_ports.h"
+#include "ports/open_cause.h"
+#include "ports/pty_pair.h"
 
 namespace dorvane {
 namespace {

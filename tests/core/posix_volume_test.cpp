@@ -1,4 +1,4 @@
-#include "platform/posix_volume.h"
+#include "storage/posix_volume.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>

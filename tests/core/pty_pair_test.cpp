@@ -1,7 +1,7 @@
 // The pair stands in for the cable before any port code touches the slave, so the
 // line must already be raw: a peer that opens the slave plainly gets every byte at
 // once, unchanged, and nothing is echoed back to the master.
-#include "platform/pty_pair.h"
+#include "ports/pty_pair.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // A port whose device goes away and comes back, played with pseudo-terminal pairs
 // behind a symbolic link, as socat's link= option makes them: the far end closes,
 // the link is removed, a new pair appears behind the same path.
-#include "platform/reopening_port.h"
+#include "ports/reopening_port.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/host_ports.h"
-#include "platform/pty_pair.h"
+#include "ports/host_ports.h"
+#include "ports/pty_pair.h"
 
 namespace dorvane {
 namespace {

@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix_volume.h"
-#include "platform/served_volume.h"
 #include "service/server.h"
+#include "storage/posix_volume.h"
+#include "storage/served_volume.h"
 #include "tests/support/fakes.h"
 
 namespace dorvane::testing {

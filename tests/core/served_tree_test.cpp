@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "link/os_error.h"
-#include "platform/beneath.h"
 #include "platform/file_size_limit.h"
 #include "platform/sys_calls.h"
 #include "service/received_name.h"
+#include "storage/beneath.h"
 #include "tests/core/served_rig.h"
 #include "tests/core/server_rig.h"
 

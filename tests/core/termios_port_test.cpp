@@ -1,6 +1,6 @@
 // The host's serial port over a real pseudo-terminal pair: the slave is opened the
 // way a USB adapter would be, and the master plays the C64.
-#include "platform/termios_port.h"
+#include "ports/termios_port.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "link/os_error.h"
-#include "platform/pty_pair.h"
+#include "ports/pty_pair.h"
 
 namespace dorvane {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/wildcard.h"
+#include "storage/wildcard.h"
 
 #include <gtest/gtest.h>
 

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "link/wire_format.h"
-#include "platform/host_ports.h"
-#include "platform/pty_pair.h"
+#include "ports/host_ports.h"
+#include "ports/pty_pair.h"
 #include "tests/e2e/served_session.h"
 #include "tests/e2e/server_process.h"
 #include "tests/support/fakes.h"

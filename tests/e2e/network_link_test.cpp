@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "link/wire_format.h"
-#include "platform/ip232_codec.h"
-#include "platform/ip232_port.h"
-#include "platform/tcp_client_port.h"
+#include "ports/ip232_codec.h"
+#include "ports/ip232_port.h"
+#include "ports/tcp_client_port.h"
 #include "tests/e2e/served_session.h"
 #include "tests/support/fakes.h"
 

@@ -10,7 +10,7 @@
 #include <fstream>
 #include <string>
 
-#include "platform/port_lock.h"
+#include "ports/port_lock.h"
 #include "tests/e2e/served_session.h"
 #include "tests/support/cable_moments.h"
 

@@ -10,10 +10,10 @@
 #include <iterator>
 #include <random>
 
-#include "platform/host_port_text.h"
-#include "platform/posix_files.h"
-#include "platform/tcp_client_port.h"
-#include "platform/termios_port.h"
+#include "ports/host_port_text.h"
+#include "ports/tcp_client_port.h"
+#include "ports/termios_port.h"
+#include "storage/posix_files.h"
 #include "tools/peer/listing_decoder.h"
 
 namespace dorvane::e2e {

@@ -16,9 +16,9 @@
 #include <utility>
 #include <vector>
 
+#include "link/monotonic_clock.h"
 #include "link/serial_port.h"
-#include "platform/monotonic_clock.h"
-#include "platform/pty_pair.h"
+#include "ports/pty_pair.h"
 #include "tests/e2e/server_process.h"
 #include "tools/peer/c64_peer.h"
 

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/monotonic_clock.h"
-#include "platform/pty_pair.h"
-#include "platform/termios_port.h"
+#include "link/monotonic_clock.h"
+#include "ports/pty_pair.h"
+#include "ports/termios_port.h"
 #include "tests/e2e/served_session.h"
 #include "tests/e2e/server_process.h"
 #include "tools/peer/c64_peer.h"

@@ -19,12 +19,12 @@
 #include <thread>
 #include <vector>
 
-#include "platform/host_ports.h"
-#include "platform/monotonic_clock.h"
-#include "platform/posix_files.h"
-#include "platform/posix_volume.h"
-#include "platform/pty_pair.h"
-#include "platform/termios_port.h"
+#include "link/monotonic_clock.h"
+#include "ports/host_ports.h"
+#include "ports/pty_pair.h"
+#include "ports/termios_port.h"
+#include "storage/posix_files.h"
+#include "storage/posix_volume.h"
 #include "tests/e2e_ui/window_run.h"
 #include "tests/support/cable_moments.h"
 #include "tools/peer/c64_peer.h"

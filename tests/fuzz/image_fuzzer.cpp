@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "formats/cbm_disk.h"
-#include "platform/image_volume.h"
+#include "storage/image_volume.h"
 
 namespace {
 

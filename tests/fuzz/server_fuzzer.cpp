@@ -26,9 +26,9 @@
 #include <vector>
 
 #include "link/os_error.h"
-#include "platform/posix_files.h"
-#include "platform/posix_volume.h"
 #include "service/server.h"
+#include "storage/posix_files.h"
+#include "storage/posix_volume.h"
 #include "tests/fuzz/fuzz_input.h"
 #include "tests/support/fakes.h"
 

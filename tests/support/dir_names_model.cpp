@@ -4,9 +4,9 @@
 #include <map>
 #include <set>
 
+#include "formats/ascii_case.h"
 #include "formats/petscii_names.h"
-#include "platform/alternate_names.h"
-#include "platform/ascii_case.h"
+#include "storage/alternate_names.h"
 
 namespace dorvane::model {
 namespace {

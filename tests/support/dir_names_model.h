@@ -1,6 +1,6 @@
 // The whole-directory build of a listing's names: every name sorted, every
 // alternate worked out at once. It is the plain statement of the rules that
-// platform/dir_index.h follows in parts, and the tests hold the index to it.
+// storage/dir_index.h follows in parts, and the tests hold the index to it.
 #pragma once
 
 #include <cstddef>
@@ -9,7 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/listed_form.h"
+#include "storage/listed_form.h"
 
 namespace dorvane::model {
 

@@ -14,7 +14,7 @@
 #include "link/port_provider.h"
 #include "link/serial_port.h"
 #include "link/tick_clock.h"
-#include "platform/volume.h"
+#include "storage/volume.h"
 
 namespace dorvane::testing {
 

@@ -1,11 +1,11 @@
 #include "tools/peer/peer_port.h"
 
 #include "link/os_error.h"
-#include "platform/host_port_text.h"
-#include "platform/host_ports.h"
-#include "platform/ip232_port.h"
-#include "platform/socket_address.h"
-#include "platform/tcp_client_port.h"
+#include "ports/host_port_text.h"
+#include "ports/host_ports.h"
+#include "ports/ip232_port.h"
+#include "ports/socket_address.h"
+#include "ports/tcp_client_port.h"
 
 namespace dorvane::peer {
 
