@@ -11,6 +11,7 @@
 #include "formats/petscii_names.h"
 #include "platform/sys_calls.h"
 #include "platform/unique_fd.h"
+#include "storage/alternate_names.h"
 
 namespace dorvane {
 namespace {
@@ -56,6 +57,15 @@ ListedForm ReadListedForm(int dir, const std::string& name) {
   form.HeaderSize = P00HeaderSize;
   form.RecordSize = header.RecordSize;
   return form;
+}
+
+bool ListsByAlternate(std::string_view name, const ListedForm& form) {
+  const std::string_view listed = form.Name.empty() ? name : std::string_view(form.Name);
+  if (NeedsAlternateName(listed)) return true;
+  if (form.Name.empty()) return false;  // lists as its own host name
+  if (form.HeaderSize == 0) return HoldsCharacterWithoutPetscii(name);
+  return listed.find_first_of("/$") != std::string_view::npos ||
+         listed.find("..") != std::string_view::npos;
 }
 
 bool RenameInsideContainer(int dir, const std::string& name, const std::string& c64_name) {

@@ -153,17 +153,19 @@ std::unique_ptr<DirSearch> PosixVolume::FindFirst(const std::string& pattern, in
     // One name: the one entry it resolves to, as for every other request.
     std::string real;
     int missing = 0;
-    DirEntry entry;
-    if (tree_.FindName(dir, name_pattern, real, missing) &&
-        Describe(tree_, dir, real, ReadListedForm(dir.fd.Get(), real), entry)) {
-      if (NeedsAlternateName(entry.ListedName.empty() ? real : entry.ListedName)) {
-        int unread = 0;
-        if (auto names = tree_.Names(dir, unread)) {
-          DirIndex::Id id = 0;
-          if (names->Find(real, id)) entry.AlternateName = names->Alternate(id);
+    if (tree_.FindName(dir, name_pattern, real, missing)) {
+      const ListedForm form = ReadListedForm(dir.fd.Get(), real);
+      DirEntry entry;
+      if (Describe(tree_, dir, real, form, entry)) {
+        if (ListsByAlternate(real, form)) {
+          int unread = 0;
+          if (auto names = tree_.Names(dir, unread)) {
+            DirIndex::Id id = 0;
+            if (names->Find(real, id)) entry.AlternateName = names->Alternate(id);
+          }
         }
+        dots.push_back(std::move(entry));
       }
-      dots.push_back(std::move(entry));
     }
     return std::make_unique<ListedSearch>(std::move(dots));
   }

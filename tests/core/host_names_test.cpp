@@ -147,6 +147,33 @@ TEST(HostNames, ASaveBesideAContainerWritesAPlainFileThatListsFirst) {
   EXPECT_EQ(rig.Replies(), replies);
 }
 
+TEST(HostNames, ContainersWhoseNameNamesNoSingleEntryListAndLoadByAlternates) {
+  ServedRig rig;
+  const struct {
+    std::string host;
+    std::string inner;
+    std::string listed;  // in listing order
+  } files[] = {
+      {"a.p00", "A/B", "A_B~1"},  // a path to the C64
+      {"b.p00", "$", "$~1"},      // the listing
+      {"c.p00", "..", "_~1"},     // the directory above
+      {"d.p00", "X..Y", "X_~1.Y"}, {"e.p00", "PRICE$", "PRICE$~1"}, {"f.p00", "PLAIN", "PLAIN"},
+  };
+  Bytes replies;
+  std::uint8_t tag = 0;
+  Names listed;
+  for (const auto& f : files) {
+    const std::string data(3, static_cast<char>(++tag));
+    rig.Put(f.host, AsBytes(Container(f.inner, data)));
+    rig.Send(LoadScript(f.listed));
+    listed.push_back(f.listed);
+    replies = Cat({replies, {AttentionEcho(ptAttention)}, SentFile(AsBytes(data))});
+  }
+  EXPECT_EQ(ListedNames(rig.volume), listed);
+  rig.Serve();
+  EXPECT_EQ(rig.Replies(), Bytes(replies.begin() + 1, replies.end()));
+}
+
 TEST(HostNames, AContainerDamagedAfterTheSearchIsNotLoaded) {
   ServedRig rig;
   rig.Put("game.p00", AsBytes(Container("GAME", "data")));
