@@ -5,11 +5,13 @@
 // holds the C64 file's data after its header.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "formats/cbm_file_type.h"
+#include "formats/p00_file.h"
 
 namespace dorvane {
 
@@ -42,6 +44,11 @@ inline const std::string& ListedNameOf(const std::string& name, const ListedForm
 // lists as "?", the wildcard; and a container's C64 name that holds "/" (a path to
 // the C64), "$" or "..".
 bool ListsByAlternate(std::string_view name, const ListedForm& form);
+
+// The 26 header bytes of the container `name` of `dir`, as they are on the host;
+// false when it is no container (a link to one included).
+bool ReadContainerHeader(int dir, const std::string& name,
+                         std::array<std::uint8_t, P00HeaderSize>& bytes);
 
 // Puts `c64_name` into the header of the container `name` of `dir`, keeping its
 // record size: letters become the unshifted PETSCII letters a disk shows. False,
