@@ -169,9 +169,10 @@ int ByteOfCharacter(char32_t c) {
   return -1;
 }
 
-// What the C64 can show of a character that is no PETSCII character.
-void AppendTransliteration(std::string& out, char32_t c) {
-  if (c >= 0x0300 && c <= 0x036F) return;  // a combining accent: the letter stays
+// What the C64 can show of a character that is no PETSCII character; false when it
+// can show nothing like it and "?" stands in its place.
+bool AppendTransliteration(std::string& out, char32_t c) {
+  if (c >= 0x0300 && c <= 0x036F) return true;  // a combining accent: the letter stays
   char letter = '?';
   if (c >= 0x00C0 && c <= 0x00FF) {
     letter = Latin1Letters[c - 0x00C0];
@@ -180,11 +181,35 @@ void AppendTransliteration(std::string& out, char32_t c) {
   } else if (const char plain = PlainPunctuation(c); plain != '\0') {
     letter = plain;
   }
-  if (letter == '*') {
-    out += LigatureOf(c);
-  } else {
-    out += letter;
+  const std::string_view shown = letter == '*' ? LigatureOf(c) : std::string_view(&letter, 1);
+  out += shown;
+  return shown != "?";
+}
+
+// HostNameToPetscii for a name that needs a closer look: UTF-8 that is not plain
+// ASCII, or holds "{". `unshown` tells whether a character became "?".
+std::string ReadUtf8Name(std::string_view host, bool& unshown) {
+  unshown = false;
+  std::string petscii;
+  petscii.reserve(host.size());
+  std::size_t pos = 0;
+  while (pos < host.size()) {
+    if (const int escaped = EscapedByte(host, pos); escaped >= 0) {
+      petscii += static_cast<char>(escaped);
+      pos += 4;
+      continue;
+    }
+    char32_t c = 0;
+    NextCharacter(host, pos, c);  // cannot fail: the whole name was checked
+    if (c < 0x80) {
+      petscii += static_cast<char>(c);
+    } else if (const int b = ByteOfCharacter(c); b >= 0) {
+      petscii += static_cast<char>(b);
+    } else if (!AppendTransliteration(petscii, c)) {
+      unshown = true;
+    }
   }
+  return petscii;
 }
 
 }  // namespace
@@ -217,26 +242,15 @@ std::string PetsciiToHostName(std::string_view petscii) {
 std::string HostNameToPetscii(std::string_view host) {
   // Most host names are ASCII without an escape: they read as they are.
   if (ReadsAsItself(host) || !IsValidUtf8(host)) return std::string(host);
-  std::string petscii;
-  petscii.reserve(host.size());
-  std::size_t pos = 0;
-  while (pos < host.size()) {
-    if (const int escaped = EscapedByte(host, pos); escaped >= 0) {
-      petscii += static_cast<char>(escaped);
-      pos += 4;
-      continue;
-    }
-    char32_t c = 0;
-    NextCharacter(host, pos, c);  // cannot fail: the whole name was checked
-    if (c < 0x80) {
-      petscii += static_cast<char>(c);
-    } else if (const int b = ByteOfCharacter(c); b >= 0) {
-      petscii += static_cast<char>(b);
-    } else {
-      AppendTransliteration(petscii, c);
-    }
-  }
-  return petscii;
+  bool unshown = false;
+  return ReadUtf8Name(host, unshown);
+}
+
+bool HoldsCharacterWithoutPetscii(std::string_view host) {
+  if (ReadsAsItself(host) || !IsValidUtf8(host)) return false;
+  bool unshown = false;
+  ReadUtf8Name(host, unshown);
+  return unshown;
 }
 
 bool ReadsAsItself(std::string_view host) {

@@ -27,6 +27,10 @@ std::string PetsciiToHostName(std::string_view petscii);
 // bytes. The result never holds "/" nor a 0x00 byte unless the host name does.
 std::string HostNameToPetscii(std::string_view host);
 
+// Whether HostNameToPetscii reads a character of `host` as "?" for want of any
+// PETSCII form (a "?" the name itself holds is no such character).
+bool HoldsCharacterWithoutPetscii(std::string_view host);
+
 // Whether HostNameToPetscii gives `host` back byte for byte without having to look
 // closer: ASCII without "{". (Other names may come back unchanged too.)
 bool ReadsAsItself(std::string_view host);

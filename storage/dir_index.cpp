@@ -297,10 +297,10 @@ void DirIndex::AlternatesThrough(std::size_t position) {
   for (std::size_t k = alternates_through_; k < position; ++k) {
     const Id id = order_[k];
     const std::string_view listed = Listed(id);
-    // A long name needs an alternate. So does every entry of a group that lists the
-    // same but the one that keeps the name; among plain names, all but the first of
-    // names that differ only in case.
-    bool needs = NeedsAlternateName(listed);
+    // A name that cannot be typed back (a long one, say) needs an alternate. So does
+    // every entry of a group that lists the same but the one that keeps the name;
+    // among plain names, all but the first of names that differ only in case.
+    bool needs = ListsByAlternate(Name(id), Form(id));
     if (members_.count(id) != 0) {
       needs = needs || grouped_.count(id) != 0;
     } else {

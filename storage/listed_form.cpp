@@ -11,6 +11,7 @@
 #include "formats/petscii_names.h"
 #include "platform/sys_calls.h"
 #include "platform/unique_fd.h"
+#include "storage/alternate_names.h"
 
 namespace dorvane {
 namespace {
@@ -18,7 +19,8 @@ namespace {
 // The header of the container `name`, opened with `flags`; the descriptor stays
 // open in `fd` for a caller that writes. Links are not followed, and O_NONBLOCK
 // keeps a FIFO from holding the server up; anything but a regular file is refused.
-bool ReadHeader(int dir, const std::string& name, int flags, UniqueFd& fd, P00Header& header) {
+bool ReadHeader(int dir, const std::string& name, int flags, UniqueFd& fd, P00Header& header,
+                std::array<std::uint8_t, P00HeaderSize>* raw = nullptr) {
   fd.Reset(sys::OpenAt(dir, name.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (!fd.Valid()) return false;
   struct stat st;
@@ -31,6 +33,7 @@ bool ReadHeader(int dir, const std::string& name, int flags, UniqueFd& fd, P00He
   const std::optional<P00Header> parsed = ParseP00Header(bytes);
   if (!parsed) return false;
   header = *parsed;
+  if (raw != nullptr) *raw = bytes;
   return true;
 }
 
@@ -56,6 +59,23 @@ ListedForm ReadListedForm(int dir, const std::string& name) {
   form.HeaderSize = P00HeaderSize;
   form.RecordSize = header.RecordSize;
   return form;
+}
+
+bool ListsByAlternate(std::string_view name, const ListedForm& form) {
+  const std::string_view listed = form.Name.empty() ? name : std::string_view(form.Name);
+  if (NeedsAlternateName(listed)) return true;
+  if (form.Name.empty()) return false;  // lists as its own host name
+  if (form.HeaderSize == 0) return HoldsCharacterWithoutPetscii(name);
+  return listed.find_first_of("/$") != std::string_view::npos ||
+         listed.find("..") != std::string_view::npos;
+}
+
+bool ReadContainerHeader(int dir, const std::string& name,
+                         std::array<std::uint8_t, P00HeaderSize>& bytes) {
+  if (!P00TypeOfName(name)) return false;
+  UniqueFd fd;
+  P00Header header;
+  return ReadHeader(dir, name, O_RDONLY, fd, header, &bytes);
 }
 
 bool RenameInsideContainer(int dir, const std::string& name, const std::string& c64_name) {

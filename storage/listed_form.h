@@ -5,10 +5,13 @@
 // holds the C64 file's data after its header.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "formats/cbm_file_type.h"
+#include "formats/p00_file.h"
 
 namespace dorvane {
 
@@ -34,6 +37,18 @@ ListedForm PlainForm(const std::string& name);
 inline const std::string& ListedNameOf(const std::string& name, const ListedForm& form) {
   return form.Name.empty() ? name : form.Name;
 }
+
+// Whether the entry `name` listed as `form` lists by an alternate name whatever its
+// neighbours: when its listed name could not be typed back to load it. That is a
+// name longer than 16 characters; a host name with a character PETSCII lacks, which
+// lists as "?", the wildcard; and a container's C64 name that holds "/" (a path to
+// the C64), "$" or "..".
+bool ListsByAlternate(std::string_view name, const ListedForm& form);
+
+// The 26 header bytes of the container `name` of `dir`, as they are on the host;
+// false when it is no container (a link to one included).
+bool ReadContainerHeader(int dir, const std::string& name,
+                         std::array<std::uint8_t, P00HeaderSize>& bytes);
 
 // Puts `c64_name` into the header of the container `name` of `dir`, keeping its
 // record size: letters become the unshifted PETSCII letters a disk shows. False,

@@ -153,17 +153,19 @@ std::unique_ptr<DirSearch> PosixVolume::FindFirst(const std::string& pattern, in
     // One name: the one entry it resolves to, as for every other request.
     std::string real;
     int missing = 0;
-    DirEntry entry;
-    if (tree_.FindName(dir, name_pattern, real, missing) &&
-        Describe(tree_, dir, real, ReadListedForm(dir.fd.Get(), real), entry)) {
-      if (NeedsAlternateName(entry.ListedName.empty() ? real : entry.ListedName)) {
-        int unread = 0;
-        if (auto names = tree_.Names(dir, unread)) {
-          DirIndex::Id id = 0;
-          if (names->Find(real, id)) entry.AlternateName = names->Alternate(id);
+    if (tree_.FindName(dir, name_pattern, real, missing)) {
+      const ListedForm form = ReadListedForm(dir.fd.Get(), real);
+      DirEntry entry;
+      if (Describe(tree_, dir, real, form, entry)) {
+        if (ListsByAlternate(real, form)) {
+          int unread = 0;
+          if (auto names = tree_.Names(dir, unread)) {
+            DirIndex::Id id = 0;
+            if (names->Find(real, id)) entry.AlternateName = names->Alternate(id);
+          }
         }
+        dots.push_back(std::move(entry));
       }
-      dots.push_back(std::move(entry));
     }
     return std::make_unique<ListedSearch>(std::move(dots));
   }
@@ -254,14 +256,16 @@ std::unique_ptr<PendingFile> PosixVolume::CreateForSave(const std::string& name)
 
   SaveTarget target;
   std::string real;
-  // A save writes a plain file: one that would replace a P00 container by its inner
-  // name gets the host name of its own, which lists first from then on.
-  if (!tree_.FindName(dir, last, real, error) ||
-      (real != host && ReadListedForm(dir.fd.Get(), real).HeaderSize > 0)) {
+  if (!tree_.FindName(dir, last, real, error)) {
     target.dir = dir.fd.Get();
     target.name = host;
     return CreatePendingFile(target);
   }
+  // A save replaces what a load of the name sends: in a P00 container, the data
+  // after its header. The container keeps its host name and its header as it was.
+  // (A link is no container, as for a load: the file it leads to is replaced whole.)
+  std::array<std::uint8_t, P00HeaderSize> header{};
+  const bool container = ReadContainerHeader(dir.fd.Get(), real, header);
   // The entry the name stands for, whichever way it was found; through a link,
   // what it leads to (inside the tree only), so the link stays a link.
   if (IsHiddenName(real) || !FollowToFile(dir, real) || IsHiddenName(real)) return nullptr;
@@ -276,7 +280,9 @@ std::unique_ptr<PendingFile> PosixVolume::CreateForSave(const std::string& name)
   target.mode = st.st_mode;
   target.uid = st.st_uid;
   target.gid = st.st_gid;
-  return CreatePendingFile(target);
+  std::unique_ptr<PendingFile> file = CreatePendingFile(target);
+  if (file && container) file->Write(header.data(), header.size());
+  return file;
 }
 
 bool PosixVolume::Delete(const DirEntry& entry) {

@@ -84,7 +84,9 @@ class RandomDirectory {
                                         "£sign",
                                         "\\sign",
                                         "_sign",
-                                        "longer name with spaces here"};
+                                        "longer name with spaces here",
+                                        "\u65E5\u672C",
+                                        "snow\u2603"};
     static const char* const extensions[] = {"", ".prg", ".PRG", ".seq", ".txt", ".p00", ".P00"};
     std::string name = stems[Pick(std::size(stems))];
     if (Pick(3) == 0) name += std::to_string(Pick(12));
@@ -97,7 +99,8 @@ class RandomDirectory {
   ListedForm Form(const std::string& name) {
     if (Pick(8) != 0) return PlainForm(name);
     static const char* const inner[] = {"GAME", "game.prg", "UBUNG", "A VERY LONG C64 NA",
-                                        "NAME", "GAME~1",   "ZETA"};
+                                        "NAME", "GAME~1",   "ZETA",  "A/B",
+                                        "$",    "..",       "X..Y"};
     ListedForm form;
     form.Name = inner[Pick(std::size(inner))];
     form.Type = CbmFileType::Seq;

@@ -3,7 +3,11 @@
 // them; P00 files list by the C64 name inside and load without their header.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <set>
 #include <string>
@@ -39,9 +43,15 @@ Names ListedNames(Volume& volume) {
   return names;
 }
 
+// A save of `content` in blocks of 255 bytes and a shorter last one.
 Bytes SaveScript(const std::string& name, const Bytes& content) {
-  return Cat(
-      {Request(ptSave, AsBytes(name)), PacketBytes(ptData, content), StatusBytes(stEndOfFile)});
+  Bytes script = Request(ptSave, AsBytes(name));
+  for (std::size_t at = 0; at < content.size(); at += 255) {
+    const auto first = content.begin() + static_cast<long>(at);
+    const auto last = content.begin() + static_cast<long>(std::min(content.size(), at + 255));
+    script = Cat({script, PacketBytes(ptData, Bytes(first, last))});
+  }
+  return Cat({script, StatusBytes(stEndOfFile)});
 }
 
 Bytes LoadScript(const std::string& name) {
@@ -128,23 +138,90 @@ TEST(HostNames, ContainersAreRenamedInsideAndDeletedWhole) {
   EXPECT_FALSE(rig.root.Exists("other.s00"));
 }
 
-TEST(HostNames, ASaveBesideAContainerWritesAPlainFileThatListsFirst) {
+TEST(HostNames, ASaveUnderAContainersNameWritesIntoItBehindItsHeader) {
+  // A header padded with shifted spaces, as some tools write it: kept byte for byte.
+  std::string padded = Container("NOTES", "old");
+  std::fill(padded.begin() + 8 + 5, padded.begin() + 8 + 16, '\xA0');
+  const struct {
+    std::string host;
+    std::string stored;  // the container as the host holds it before the save
+    std::string saved_as;
+  } cases[] = {
+      {"game.p00", Container("GAME", "old"), "GAME"},      // by the name it lists as
+      {"game.p00", Container("GAME", "old"), "game.p00"},  // by its host name
+      {"ab.p00", Container("A/B", "old"), "A_B~1"},        // by its alternate name
+      {"notes.s07", padded, "NOTES"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.saved_as);
+    ServedRig rig;
+    rig.Put(c.host, AsBytes(c.stored));
+    rig.Send(SaveScript(c.saved_as, Pattern(300)));
+    rig.Send(Cat({LoadScript(c.saved_as), StatusBytes(stOk)}));  // a stOk a block
+    rig.Serve();
+    // The host name and the header stay, the data is the C64's, nothing lies beside it.
+    EXPECT_EQ(rig.Get(c.host), Cat({AsBytes(c.stored.substr(0, P00HeaderSize)), Pattern(300)}));
+    EXPECT_EQ(rig.Entries(), (Names{c.host}));
+    // What the save replaced is what a load of the same name sends.
+    // Two blocks, the header before both.
+    EXPECT_EQ(rig.Replies(), Cat({StatusBytes(stOk),
+                                  StatusBytes(stOk),
+                                  StatusBytes(stOk),
+                                  {AttentionEcho(ptAttention)},
+                                  SentFile(Pattern(300))}));
+  }
+}
+
+TEST(HostNames, AContainerSavedIntoStaysOneThatCbmconvertReads) {
+  if (std::system("command -v cbmconvert >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "cbmconvert is not installed (scripts/install-deps.sh test)";
+  }
+  const auto cbmconvert = [](const fs::path& where, const std::string& options,
+                             const fs::path& file) {
+    const std::string command = "cd '" + where.string() + "' && cbmconvert -v0 " + options + " '" +
+                                file.string() + "' >/dev/null 2>&1";
+    return std::system(command.c_str());
+  };
   ServedRig rig;
-  rig.Put("game.p00", AsBytes(Container("GAME", "old")));
-  rig.Send(SaveScript("GAME", AsBytes("new")));
-  rig.Send(LoadScript("GAME"));
-  rig.Send(LoadScript("GAME~1"));
+  const fs::path native = ServedRig::MakeRoot();
+  std::ofstream(native / "intro.prg") << "old data";
+  ASSERT_EQ(cbmconvert(rig.root, "-P -n", native / "intro.prg"), 0);
+  fs::remove(native / "intro.prg");
+  rig.Send(SaveScript("INTRO", Pattern(300)));
   rig.Serve();
-  EXPECT_EQ(rig.Get("game.p00"), AsBytes(Container("GAME", "old")));
-  EXPECT_EQ(rig.Get("game"), AsBytes("new"));
-  EXPECT_EQ(ListedNames(rig.volume), (Names{"GAME", "GAME~1"}));
-  const Bytes replies = Cat({StatusBytes(stOk),
-                             StatusBytes(stOk),
-                             {AttentionEcho(ptAttention)},
-                             SentFile(AsBytes("new")),
-                             {AttentionEcho(ptAttention)},
-                             SentFile(AsBytes("old"))});
-  EXPECT_EQ(rig.Replies(), replies);
+  // Unpacked, it is the C64's file under the C64's name.
+  ASSERT_EQ(cbmconvert(native, "-N -p", rig.Path("intro.p00")), 0);
+  std::ifstream in(native / "intro.prg", std::ios::binary);
+  EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()),
+            Pattern(300));
+  fs::remove_all(native);
+}
+
+TEST(HostNames, ContainersWhoseNameNamesNoSingleEntryListAndLoadByAlternates) {
+  ServedRig rig;
+  const struct {
+    std::string host;
+    std::string inner;
+    std::string listed;  // in listing order
+  } files[] = {
+      {"a.p00", "A/B", "A_B~1"},  // a path to the C64
+      {"b.p00", "$", "$~1"},      // the listing
+      {"c.p00", "..", "_~1"},     // the directory above
+      {"d.p00", "X..Y", "X_~1.Y"}, {"e.p00", "PRICE$", "PRICE$~1"}, {"f.p00", "PLAIN", "PLAIN"},
+  };
+  Bytes replies;
+  std::uint8_t tag = 0;
+  Names listed;
+  for (const auto& f : files) {
+    const std::string data(3, static_cast<char>(++tag));
+    rig.Put(f.host, AsBytes(Container(f.inner, data)));
+    rig.Send(LoadScript(f.listed));
+    listed.push_back(f.listed);
+    replies = Cat({replies, {AttentionEcho(ptAttention)}, SentFile(AsBytes(data))});
+  }
+  EXPECT_EQ(ListedNames(rig.volume), listed);
+  rig.Serve();
+  EXPECT_EQ(rig.Replies(), Bytes(replies.begin() + 1, replies.end()));
 }
 
 TEST(HostNames, AContainerDamagedAfterTheSearchIsNotLoaded) {

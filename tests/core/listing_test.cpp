@@ -304,8 +304,12 @@ TEST(Listing, Utf8HostNamesListAsTheC64ShowsThemAndLoadByThat) {
       "\x5C"
       "5 \xD3.PRG";
   const File files[] = {
+      // No PETSCII form for a sign: as "?", the wildcard, it would not name it alone.
+      {"2\u00D73.prg", OneBlock("2_3~1.PRG", "PRG"), "2_3~1.PRG"},
       {"\\x", OneBlock("_X~1", "PRG"), "_X~1"},  // lists as the C64's pound sign ...
+      {"a.txt", OneBlock("A.TXT", "PRG"), "A.TXT"},
       {"caf\u00E9.seq", OneBlock("CAFE.SEQ", "PRG"), "CAFE.SEQ"},
+      {"snow\u2603.prg", OneBlock("SNOW_~1.PRG", "PRG"), "SNOW_~1.PRG"},
       {"Ubung.prg", OneBlock("UBUNG.PRG", "PRG"), "UBUNG.PRG"},
       {"{0D}x", OneBlock("\x0DX", "PRG"), "\x0DX"},
       {"\xC1\xDB.prg", OneBlock("\xC1\xDB.PRG", "PRG"), "\xC1\xDB.PRG"},  // not UTF-8
@@ -318,8 +322,10 @@ TEST(Listing, Utf8HostNamesListAsTheC64ShowsThemAndLoadByThat) {
       // 28 bytes on the host, 16 characters listed.
       {"\u00E4\u00F6\u00FC\u00E4\u00F6\u00FC\u00E4\u00F6\u00FC\u00E4\u00F6\u00FC.prg",
        OneBlock("AOUAOUAOUAOU.PRG", "PRG"), "AOUAOUAOUAOU.PRG"},
-      // No PETSCII form: "?", which as a wildcard still finds the one name it can.
-      {"\u65E5\u672C\u8A9E.txt", OneBlock("???.TXT", "PRG"), "???.TXT"},
+      // No PETSCII form: "?.TXT" would load A.TXT. Characters that have none list
+      // by an alternate name, which loads the entry beside it.
+      {"\u65E5.txt", OneBlock("_~1.TXT", "PRG"), "_~1.TXT"},
+      {"\u65E5\u672C\u8A9E.txt", OneBlock("___~1.TXT", "PRG"), "___~1.TXT"},
   };
   ServedRig rig;
   Bytes image = kHeader;

@@ -79,16 +79,24 @@ TEST(PetsciiNames, CharactersOfTheUpperCaseGraphicsSet) {
 }
 
 TEST(PetsciiNames, HostNamesReadAsWellAsTheC64CanShowThem) {
-  const std::pair<std::string, std::string> cases[] = {
+  // Whether a character had no form at all and reads as "?" is told apart from a
+  // "?" of the name's own: only the first needs another name to be loaded by.
+  const struct {
+    std::string host;
+    std::string petscii;
+    bool unshown = false;
+  } cases[] = {
       {"\u00DCbung.prg", "Ubung.prg"},
       {"caf\u00E9.seq", "cafe.seq"},
       {"Stra\u00DFe \u00C6ther \u0152uvre", "Strasse AEther OEuvre"},
       {"\u0141\u00F3d\u017A \u0110\u0111 \u0131", "Lodz Dd i"},
       {"U\u0308bung", "Ubung"},  // the accent as a character of its own
-      {"\u65E5\u672C.prg", "??.prg"},
-      {"\u00D7\u00F7", "??"},
+      {"\u65E5\u672C.prg", "??.prg", true},
+      {"\u00D7\u00F7", "??", true},
       {"\u2018q\u2019 \u201Cq\u201D a\u2013b", "'q' \"q\" a-b"},
-      {"\U0001F600", "?"},
+      {"\U0001F600", "?", true},
+      {"what?\u00E9", "what?e"},
+      {"{3F}", "?"},
       // ASCII stays, "\", "^" and "_" being what the C64 shows in their places.
       {"a_b\\c^d",
        "a\x5F"
@@ -104,7 +112,10 @@ TEST(PetsciiNames, HostNamesReadAsWellAsTheC64CanShowThem) {
       {"\xC1\xDB.prg", "\xC1\xDB.prg"},
       {"\xC3\xBC\xFF", "\xC3\xBC\xFF"},
   };
-  for (const auto& [host, petscii] : cases) EXPECT_EQ(HostNameToPetscii(host), petscii) << host;
+  for (const auto& c : cases) {
+    EXPECT_EQ(HostNameToPetscii(c.host), c.petscii) << c.host;
+    EXPECT_EQ(HoldsCharacterWithoutPetscii(c.host), c.unshown) << c.host;
+  }
 }
 
 TEST(PetsciiNames, Utf8IsCheckedStrictly) {

@@ -151,7 +151,7 @@ DirNames MakeDirNames(std::vector<std::string> names, std::vector<ListedForm> fo
     out.by_listed.emplace(key, keeper);
   }
   for (std::size_t i = 0; i < count; ++i) {
-    if (NeedsAlternateName(ListedNameOf(out.names[i], out.forms[i]))) needs[i] = true;
+    if (ListsByAlternate(out.names[i], out.forms[i])) needs[i] = true;
   }
 
   // An alternate that equals a name of the directory, listed or real, in any case

@@ -36,10 +36,11 @@ struct DirNames {
 // Builds the listing view of `names` (any order) with what each lists as (`forms`,
 // one per name; empty: every name lists as its host name through the mapping).
 //
-// An entry needs an alternate name when its listed name is longer than 16
-// characters, or when an entry before it lists the same once folded (names that
-// differ only in case, or only once mapped: "Übung.prg" beside "Ubung.prg"). Of
-// such a group the entry that the C64's name finds first keeps the listed name:
+// An entry needs an alternate name when its listed name cannot be typed back
+// (ListsByAlternate: longer than 16 characters, a "?" for a character PETSCII
+// lacks, a container's name holding "/", "$" or ".."), or when an entry before it lists the same
+// once folded (names that differ only in case, or only once mapped: "Übung.prg" beside
+// "Ubung.prg"). Of such a group the entry that the C64's name finds first keeps the listed name:
 // the host name the C64's name maps to, then one equal to it without regard to
 // case, then the first in listing order.
 DirNames MakeDirNames(std::vector<std::string> names, std::vector<ListedForm> forms = {});
