@@ -186,8 +186,12 @@ std::unique_ptr<ImageVolume> ServedVolume::ReadImage(const std::string& path,
   if (stamped) {
     // From now on the image keeps up with the file: whatever another program
     // does to it shows at the C64's next request.
+    // Only in the directory that held it: when another program removes that
+    // directory, the host steps up, where a file of the same name is another image.
     ImageVolume::HostFile file;
-    file.probe = [&host = host_, name](FileStamp& now) { return host.StampOf(name, now); };
+    file.probe = [&host = host_, name, dir = host_.CurrentDirDisplay()](FileStamp& now) {
+      return host.StampOf(name, now) && host.CurrentDirDisplay() == dir;
+    };
     file.read = [&host = host_, name](std::vector<std::uint8_t>& again, FileStamp& now,
                                       bool& read_only) {
       std::string ignored;
