@@ -4,10 +4,7 @@
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-#include <csignal>
 
 #include <algorithm>
 #include <cerrno>
@@ -473,41 +470,6 @@ TEST_F(PosixVolumeTest, FailedCommitThrowsAndLeavesNoTemporary) {
   }
   EXPECT_TRUE(fs::is_directory(At("target/busy")));
   EXPECT_TRUE(LeftoverTemporaries(root_).empty());
-}
-
-// A server killed while the C64 saves leaves neither a temporary file nor a new
-// target, whether the save was to replace a file or to make one.
-TEST_F(PosixVolumeTest, ASaveKilledMidwayLeavesNothingBehind) {
-  for (const char* name : {"old.prg", "new.prg"}) {
-    Write("old.prg", "old content");
-    int ready[2];
-    ASSERT_EQ(pipe(ready), 0);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      PosixVolume volume(root_);
-      auto pending = volume.CreateForSave(name);
-      const std::vector<std::uint8_t> data(100000, 0x55);
-      if (pending) pending->Write(data.data(), data.size());
-      const char byte = pending ? 1 : 0;
-      [[maybe_unused]] const ssize_t told = write(ready[1], &byte, 1);
-      for (;;) pause();
-    }
-    close(ready[1]);
-    char byte = 0;
-    EXPECT_EQ(read(ready[0], &byte, 1), 1);
-    close(ready[0]);
-    EXPECT_EQ(byte, 1) << name;
-    kill(child, SIGKILL);
-    int status = 0;
-    waitpid(child, &status, 0);
-    std::vector<std::string> left;
-    for (const auto& entry : fs::directory_iterator(root_)) {
-      left.push_back(entry.path().filename().string());
-    }
-    EXPECT_EQ(left, std::vector<std::string>{"old.prg"}) << name;
-    EXPECT_EQ(Read(At("old.prg")), "old content") << name;
-  }
 }
 
 // What a save killed between its link and its rename, or one on a file system
