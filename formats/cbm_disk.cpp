@@ -150,7 +150,41 @@ void CbmDisk::Release(int track, int sector) {
 bool CbmDisk::Usable(int track, int sector) const {
   if (track == geometry_.DirectoryTrack()) return false;
   if (geometry_.Kind() == DiskKind::D71 && track == D71SideTwoBamTrack && sector == 0) return false;
-  return IsFree(track, sector) && Readable(track, sector);
+  return IsFree(track, sector) && Readable(track, sector) && !InUse(track, sector);
+}
+
+bool CbmDisk::InUse(int track, int sector) const {
+  if (in_use_.empty() || !geometry_.Contains(track, sector)) return false;
+  return in_use_[static_cast<std::size_t>(geometry_.SectorIndex(track, sector))];
+}
+
+std::vector<bool> CbmDisk::SectorsInUse() const {
+  std::vector<bool> used(static_cast<std::size_t>(geometry_.SectorCount()));
+  auto mark = [&](int t, int s) {
+    if (geometry_.Contains(t, s))
+      used[static_cast<std::size_t>(geometry_.SectorIndex(t, s))] = true;
+  };
+  const int dir_track = geometry_.DirectoryTrack();
+  mark(dir_track, 0);
+  if (geometry_.Kind() == DiskKind::D81) {
+    mark(40, 1);
+    mark(40, 2);
+  }
+  if (geometry_.Kind() == DiskKind::D71) mark(D71SideTwoBamTrack, 0);
+  // The directory chain as Directory() follows it, then every chain it lists; Walk
+  // stops at the first unsound link, so a damaged chain marks what it reached.
+  auto mark_chain = [&](int t, int s) {
+    if (t == 0) return;
+    Walk(
+        t, s, [](const std::uint8_t*, std::size_t) {}, mark);
+  };
+  mark_chain(Header()[0], Header()[1]);
+  bool damaged = false;
+  for (const CbmDirEntry& entry : Directory(damaged)) {
+    mark_chain(entry.Track, entry.Sector);
+    if (entry.FileType() == CbmRel) mark_chain(entry.SideTrack, entry.SideSector);
+  }
+  return used;
 }
 
 bool CbmDisk::FindFreeOnTrack(int track, int from, int& sector) const {
@@ -262,8 +296,8 @@ std::vector<CbmDirEntry> CbmDisk::Directory(bool& damaged) const {
   return entries;
 }
 
-template <typename Take>
-ChainStatus CbmDisk::Walk(int track, int sector, Take take) const {
+template <typename Take, typename Visit>
+ChainStatus CbmDisk::Walk(int track, int sector, Take take, Visit visit) const {
   std::vector<bool> visited(static_cast<std::size_t>(geometry_.SectorCount()));
   int t = track;
   int s = sector;
@@ -272,6 +306,7 @@ ChainStatus CbmDisk::Walk(int track, int sector, Take take) const {
     const auto index = static_cast<std::size_t>(geometry_.SectorIndex(t, s));
     if (visited[index]) return ChainStatus::Loop;
     visited[index] = true;
+    visit(t, s);
     if (!Readable(t, s)) return ChainStatus::BadSector;
     const std::uint8_t* p = At(t, s);
     if (p[0] == 0) {
@@ -286,14 +321,17 @@ ChainStatus CbmDisk::Walk(int track, int sector, Take take) const {
 }
 
 ChainStatus CbmDisk::ReadChain(int track, int sector, std::vector<std::uint8_t>& data) const {
-  return Walk(track, sector, [&data](const std::uint8_t* p, std::size_t count) {
-    data.insert(data.end(), p, p + count);
-  });
+  return Walk(
+      track, sector,
+      [&data](const std::uint8_t* p, std::size_t count) { data.insert(data.end(), p, p + count); },
+      [](int, int) {});
 }
 
 ChainStatus CbmDisk::MeasureChain(int track, int sector, std::size_t& bytes) const {
   bytes = 0;
-  return Walk(track, sector, [&bytes](const std::uint8_t*, std::size_t count) { bytes += count; });
+  return Walk(
+      track, sector, [&bytes](const std::uint8_t*, std::size_t count) { bytes += count; },
+      [](int, int) {});
 }
 
 bool CbmDisk::FreeSlot(int& slot_track, int& slot_sector, int& slot_index) {
@@ -326,7 +364,10 @@ bool CbmDisk::FreeSlot(int& slot_track, int& slot_sector, int& slot_index) {
   const int step = geometry_.Kind() == DiskKind::D81 ? 1 : D64DirectoryInterleave;
   for (int i = 0; i < sectors; ++i) {
     const int candidate = (s + step + i) % sectors;
-    if (!IsFree(dir_track, candidate) || !Readable(dir_track, candidate)) continue;
+    if (!IsFree(dir_track, candidate) || !Readable(dir_track, candidate) ||
+        InUse(dir_track, candidate)) {
+      continue;
+    }
     Allocate(dir_track, candidate);
     std::uint8_t* last = At(t, s);
     last[0] = static_cast<std::uint8_t>(dir_track);
@@ -345,8 +386,10 @@ bool CbmDisk::FreeSlot(int& slot_track, int& slot_sector, int& slot_index) {
 bool CbmDisk::WriteFile(const CbmName& name, std::uint8_t type,
                         const std::vector<std::uint8_t>& data) {
   std::vector<std::uint8_t> before = bytes_;
+  in_use_ = SectorsInUse();
   auto fail = [&] {
     bytes_ = std::move(before);
+    in_use_.clear();
     return false;
   };
 
@@ -388,6 +431,7 @@ bool CbmDisk::WriteFile(const CbmName& name, std::uint8_t type,
   std::copy(name.begin(), name.end(), e + 5);
   e[0x1E] = static_cast<std::uint8_t>(blocks & 0xFF);
   e[0x1F] = static_cast<std::uint8_t>(blocks >> 8);
+  in_use_.clear();
   return true;
 }
 

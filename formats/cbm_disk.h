@@ -90,7 +90,9 @@ class CbmDisk {
 
   // Writes a new closed file of `type` named `name` as a drive would and enters it
   // in the first free directory slot. False, the disk unchanged, when the data or
-  // a needed directory sector does not fit.
+  // a needed directory sector does not fit. Whatever the BAM says, it never takes a
+  // sector that the header, the BAM, the directory chain or a listed file's chains
+  // use: a BAM that lies costs room, never a file or a directory entry.
   bool WriteFile(const CbmName& name, std::uint8_t type, const std::vector<std::uint8_t>& data);
   // Frees the file's sectors (and a REL file's side sectors) and marks its slot
   // scratched. The links are followed only as far as they are sound.
@@ -106,8 +108,13 @@ class CbmDisk {
   bool IsFree(int track, int sector) const;
   void Allocate(int track, int sector);
   void Release(int track, int sector);
-  // A sector a write may take: free in the BAM, readable, not a BAM sector.
+  // A sector a write may take: free in the BAM, readable, not a BAM sector, and not
+  // in `in_use_`.
   bool Usable(int track, int sector) const;
+  // Every sector that the header, the BAM, the directory chain or a used slot's
+  // chains (a REL file's side sectors too) reach, followed as far as sound.
+  std::vector<bool> SectorsInUse() const;
+  bool InUse(int track, int sector) const;
   // The next sector for a chain after (track, sector), as a drive picks it; false
   // when the disk is full. `track` 0 asks for a file's first sector.
   bool NextFileSector(int& track, int& sector) const;
@@ -115,9 +122,10 @@ class CbmDisk {
   // A free directory slot, appending a directory sector when all are used.
   bool FreeSlot(int& slot_track, int& slot_sector, int& slot_index);
 
-  // Follows a chain with every check, handing each sector's data to `take`.
-  template <typename Take>
-  ChainStatus Walk(int track, int sector, Take take) const;
+  // Follows a chain with every check, handing each sector's data to `take` and
+  // each sector reached (an unreadable one too) to `visit`.
+  template <typename Take, typename Visit>
+  ChainStatus Walk(int track, int sector, Take take, Visit visit) const;
 
   std::uint8_t* At(int track, int sector);
   const std::uint8_t* At(int track, int sector) const;
@@ -128,6 +136,8 @@ class CbmDisk {
 
   DiskGeometry geometry_;
   std::vector<std::uint8_t> bytes_;
+  // What SectorsInUse found when a write began; empty outside WriteFile.
+  std::vector<bool> in_use_;
 };
 
 }  // namespace dorvane

@@ -43,6 +43,10 @@ inline int UnlinkAt(int dir, const char* name, int flags) {
   ++CallCount();
   return ::unlinkat(dir, name, flags);
 }
+inline int LinkAt(int old_dir, const char* old_name, int new_dir, const char* new_name, int flags) {
+  ++CallCount();
+  return ::linkat(old_dir, old_name, new_dir, new_name, flags);
+}
 inline int MakeDirAt(int dir, const char* name, mode_t mode) {
   ++CallCount();
   return ::mkdirat(dir, name, mode);

@@ -93,6 +93,7 @@ void Server::CommandDelete(std::string argument) {
   }
   if (!found) {
     panel_.LogLine("File/dir not found...");
+    LogVolumeNotice();
     link_.SendStatus(stDeleteError);
     return;
   }
@@ -105,6 +106,7 @@ void Server::CommandDelete(std::string argument) {
     return;
   }
   panel_.LogLine(ShortText("Delete error: " + entry.Name));
+  LogVolumeNotice();
   link_.SendStatus(stDeleteError);
 }
 
@@ -145,6 +147,7 @@ void Server::CommandRename(std::string argument) {
     return;
   }
   panel_.LogLine("Rename Error!");
+  LogVolumeNotice();
   link_.SendStatus(stRenameError);
 }
 

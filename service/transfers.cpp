@@ -145,6 +145,7 @@ void Server::StepSaveOpen() {
     PendingSave = volume_.CreateForSave(name);
   }
   if (!PendingSave) {
+    LogVolumeNotice();
     link_.SendStatus(stOpenError);
     State = ssIdle;
     return;

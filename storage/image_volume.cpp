@@ -45,8 +45,7 @@ class ImageSave : public PendingFile {
   }
   void Commit() override {
     if (!host_) return;
-    std::unique_ptr<PendingFile> host = std::move(host_);
-    volume_.FinishSave(name_, data_, overflowed_, *host);
+    volume_.FinishSave(name_, data_, overflowed_, std::move(host_));
   }
   void Discard() noexcept override {
     if (host_) host_->Discard();
@@ -110,19 +109,83 @@ std::unique_ptr<ImageVolume> ImageVolume::Open(const std::string& file_name,
                                                std::vector<std::uint8_t> bytes,
                                                bool write_protected, HostWriter writer) {
   if (!HasImageExtension(file_name)) return nullptr;
-  const std::string_view extension = std::string_view(file_name).substr(file_name.size() - 4);
   std::unique_ptr<ImageVolume> volume(new ImageVolume(write_protected, std::move(writer)));
+  volume->file_name_ = file_name;
+  if (!volume->Parse(std::move(bytes))) return nullptr;
+  return volume;
+}
+
+bool ImageVolume::Parse(std::vector<std::uint8_t> bytes) {
+  const std::string_view extension = std::string_view(file_name_).substr(file_name_.size() - 4);
   if (EqualsFolded(extension, ".t64")) {
     T64Archive archive;
-    if (!T64Archive::Parse(bytes, archive)) return nullptr;
-    volume->tape_ = std::move(archive);
-    volume->tape_bytes_ = std::move(bytes);
-    return volume;
+    if (!T64Archive::Parse(bytes, archive)) return false;
+    disk_.reset();
+    tape_ = std::move(archive);
+    tape_bytes_ = std::move(bytes);
+    return true;
   }
   const std::optional<DiskGeometry> geometry = DiskGeometry::ForImage(extension, bytes.size());
-  if (!geometry) return nullptr;
-  volume->disk_.emplace(*geometry, std::move(bytes));
-  return volume;
+  if (!geometry) return false;
+  tape_.reset();
+  tape_bytes_.clear();
+  disk_.emplace(*geometry, std::move(bytes));
+  return true;
+}
+
+void ImageVolume::FollowHost(HostFile file, const FileStamp& read_stamp) {
+  host_file_ = std::move(file);
+  stamp_ = read_stamp;
+}
+
+bool ImageVolume::KeepUp() {
+  if (!host_file_.probe) return true;
+  FileStamp now;
+  if (!host_file_.probe(now)) {
+    notice_ = "Image gone from the host: " + display_;
+    return false;
+  }
+  if (now == stamp_) return true;
+  std::vector<std::uint8_t> bytes;
+  bool read_only = false;
+  if (!host_file_.read(bytes, now, read_only) || !Parse(std::move(bytes))) {
+    notice_ = "No longer a disk image: " + display_;
+    return false;
+  }
+  stamp_ = now;
+  write_protected_ = read_only;
+  return true;
+}
+
+bool ImageVolume::Apply(const std::function<bool(CbmDisk&)>& change,
+                        std::unique_ptr<PendingFile> host) {
+  // A few rounds at most: a program that rewrites the file without pause wins.
+  for (int round = 0;; ++round) {
+    if (!KeepUp()) return false;
+    if (!Writable()) {
+      if (disk_) notice_ = "Write protected: " + display_;
+      return false;
+    }
+    CbmDisk changed = *disk_;
+    if (!change(changed)) return false;
+    if (!host && writer_) host = writer_();
+    if (!host) return false;
+    FileStamp stamp = stamp_;
+    const bool guarded = host_file_.probe && host->ReplaceOnlyIf(&stamp);
+    host->Write(changed.Bytes().data(), changed.Bytes().size());
+    try {
+      host->Commit();
+    } catch (const SaveRefused&) {
+      // Another program changed the file after it was read here: the change is
+      // made again on what that program left.
+      host.reset();
+      if (!guarded || round == 2) throw;
+      continue;
+    }
+    disk_ = std::move(changed);
+    if (guarded) stamp_ = stamp;
+    return true;
+  }
 }
 
 const std::vector<std::uint8_t>& ImageVolume::Bytes() const {
@@ -163,7 +226,7 @@ std::vector<DirEntry> ImageVolume::Entries() {
 
 std::unique_ptr<DirSearch> ImageVolume::FindFirst(const std::string& pattern, int& error) {
   error = 0;
-  if (pattern.find('/') != std::string::npos) {
+  if (!KeepUp() || pattern.find('/') != std::string::npos) {
     error = ENOENT;  // an image has no directories to search in
     return nullptr;
   }
@@ -242,7 +305,7 @@ std::unique_ptr<ReadableFile> ImageVolume::OpenRead(const DirEntry& entry) {
 
 std::unique_ptr<PendingFile> ImageVolume::CreateForSave(const std::string& name) {
   CbmName stored;
-  if (!Writable() || name.find('/') != std::string::npos || !ToCbmName(name, stored)) {
+  if (!KeepUp() || !Writable() || name.find('/') != std::string::npos || !ToCbmName(name, stored)) {
     return nullptr;
   }
   if (const std::optional<CbmDirEntry> existing = SlotNamed(name); existing && existing->Locked()) {
@@ -254,47 +317,43 @@ std::unique_ptr<PendingFile> ImageVolume::CreateForSave(const std::string& name)
 }
 
 void ImageVolume::FinishSave(const CbmName& name, const std::vector<std::uint8_t>& data,
-                             bool overflowed, PendingFile& host) {
-  CbmDisk changed = *disk_;
+                             bool overflowed, std::unique_ptr<PendingFile> host) {
   // Saving over a name replaces that file, as a drive's "@:" does; a file locked
-  // meanwhile is kept.
-  const std::optional<CbmDirEntry> existing = SlotNamed(ShownCbmName(name));
-  bool stored = !overflowed && !(existing && existing->Locked());
-  if (stored && existing) changed.Scratch(*existing);
-  stored = stored && changed.WriteFile(name, CbmPrg, data);
-  if (!stored) {
-    host.Discard();
-    notice_ = "Disk full";
-    return;
-  }
-  const std::vector<std::uint8_t>& bytes = changed.Bytes();
-  host.Write(bytes.data(), bytes.size());
-  host.Commit();  // throws OsError when the host refuses; the image is then unchanged
-  disk_ = std::move(changed);
+  // meanwhile is kept. Throws OsError when the host refuses; the image is then
+  // unchanged.
+  const bool stored = !overflowed && Apply(
+                                         [&](CbmDisk& changed) {
+                                           const std::optional<CbmDirEntry> existing =
+                                               SlotNamed(ShownCbmName(name));
+                                           if (existing && existing->Locked()) return false;
+                                           if (existing) changed.Scratch(*existing);
+                                           return changed.WriteFile(name, CbmPrg, data);
+                                         },
+                                         std::move(host));
+  if (!stored && notice_.empty()) notice_ = "Disk full";
 }
 
-bool ImageVolume::Store(CbmDisk changed) {
-  std::unique_ptr<PendingFile> host = writer_ ? writer_() : nullptr;
-  if (!host) return false;
+bool ImageVolume::Store(const std::function<bool(CbmDisk&)>& change) {
   try {
-    host->Write(changed.Bytes().data(), changed.Bytes().size());
-    host->Commit();
+    return Apply(change, nullptr);
   } catch (const OsError& error) {
-    host->Discard();
     notice_ = "Can't write the image: " + OsErrorText(error.Code());
-    return false;
+  } catch (const SaveRefused& refused) {
+    notice_ = "Can't write the image: " + std::string(refused.what());
   }
-  disk_ = std::move(changed);
-  return true;
+  return false;
 }
 
 bool ImageVolume::Delete(const DirEntry& entry) {
   if (!Writable()) return false;
-  const std::optional<CbmDirEntry> slot = SlotOf(entry);
-  if (!slot || slot->Locked()) return false;
-  CbmDisk changed = *disk_;
-  changed.Scratch(*slot);
-  return Store(std::move(changed));
+  return Store([&](CbmDisk& changed) {
+    // The entry by its place, or by its name when the host moved it since.
+    std::optional<CbmDirEntry> slot = SlotOf(entry);
+    if (!slot) slot = SlotNamed(entry.Name);
+    if (!slot || slot->Locked()) return false;
+    changed.Scratch(*slot);
+    return true;
+  });
 }
 
 bool ImageVolume::Rename(const std::string& old_name, const std::string& new_name) {
@@ -302,11 +361,12 @@ bool ImageVolume::Rename(const std::string& old_name, const std::string& new_nam
   if (!Writable() || !ToCbmName(new_name, stored) || new_name.find('/') != std::string::npos) {
     return false;
   }
-  const std::optional<CbmDirEntry> slot = SlotNamed(old_name);
-  if (!slot || SlotNamed(new_name)) return false;
-  CbmDisk changed = *disk_;
-  changed.Rename(*slot, stored);
-  return Store(std::move(changed));
+  return Store([&](CbmDisk& changed) {
+    const std::optional<CbmDirEntry> slot = SlotNamed(old_name);
+    if (!slot || SlotNamed(new_name)) return false;
+    changed.Rename(*slot, stored);
+    return true;
+  });
 }
 
 bool ImageVolume::ChangeDir(const std::string&) { return false; }
@@ -315,6 +375,7 @@ bool ImageVolume::MakeDir(const std::string&) { return false; }
 
 bool ImageVolume::ReadDiskListing(DiskListing& listing) {
   listing = DiskListing();
+  if (!KeepUp()) return false;
   if (tape_) {
     listing.Title = ShownTitle(tape_->TapeName().data());
     listing.IdField = {'T', '6', '4', ' ', ' '};

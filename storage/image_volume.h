@@ -2,7 +2,10 @@
 // is held in memory, searched with the drives' wildcard rules and listed in the
 // disk's own order. Every change is made on a copy and written back whole through
 // a PendingFile of the host volume, so the image file is replaced at once or not
-// at all.
+// at all. The file on the host is the truth: when it follows one (FollowHost), every
+// request first reads the file again if another program changed it, a change is
+// made on the disk as the file holds it now, and the file is replaced only while
+// it is still the one read.
 #pragma once
 
 #include <functional>
@@ -35,6 +38,16 @@ class ImageVolume : public Volume {
   // How CurrentDirDisplay names the image for the operator (its host path).
   void SetDisplay(std::string display) { display_ = std::move(display); }
 
+  // The image's file on the host: `probe` gives its stamp now (false when it is
+  // gone), `read` its bytes, their stamp and whether it is read-only (false when it
+  // cannot be read).
+  struct HostFile {
+    std::function<bool(FileStamp&)> probe;
+    std::function<bool(std::vector<std::uint8_t>&, FileStamp&, bool&)> read;
+  };
+  // Keeps up with `file`, whose stamp was `read_stamp` when the bytes were read.
+  void FollowHost(HostFile file, const FileStamp& read_stamp);
+
   std::unique_ptr<DirSearch> FindFirst(const std::string& pattern, int& error) override;
   std::unique_ptr<ReadableFile> OpenRead(const DirEntry& entry) override;
   std::unique_ptr<PendingFile> CreateForSave(const std::string& name) override;
@@ -54,11 +67,24 @@ class ImageVolume : public Volume {
   // disk and hands the copy to `host`. When it does not fit, `host` is discarded,
   // the notice says "Disk full" and the image stays as it was.
   void FinishSave(const CbmName& name, const std::vector<std::uint8_t>& data, bool overflowed,
-                  PendingFile& host);
+                  std::unique_ptr<PendingFile> host);
 
  private:
   ImageVolume(bool write_protected, HostWriter writer)
       : write_protected_(write_protected), writer_(std::move(writer)) {}
+
+  // Takes `bytes` as the image, of the kind its file name says; false, changing
+  // nothing, when they are no such image.
+  bool Parse(std::vector<std::uint8_t> bytes);
+  // Reads the host's file again when it changed since it was read. False, with a
+  // notice, when it is gone or no longer an image: the C64 then gets nothing from
+  // it until the file is back, and no change is written.
+  bool KeepUp();
+  // Makes `change` on a copy of the disk as the host has it now and writes the
+  // copy through `host` (a new PendingFile when null). When the host's file changed
+  // in the meantime, it is read again and the change made once more on it. False
+  // when `change` declines or the host is gone; throws what the PendingFile throws.
+  bool Apply(const std::function<bool(CbmDisk&)>& change, std::unique_ptr<PendingFile> host);
 
   // The used directory slots, or the tape's entries, as the server sees them.
   std::vector<DirEntry> Entries();
@@ -66,14 +92,16 @@ class ImageVolume : public Volume {
   std::optional<CbmDirEntry> SlotOf(const DirEntry& entry) const;
   // The first slot whose name equals `name` (converted, any case).
   std::optional<CbmDirEntry> SlotNamed(std::string_view name) const;
-  // Writes `changed` through a new PendingFile and keeps it; false when the host
-  // refused, the image then unchanged.
-  bool Store(CbmDisk changed);
+  // Apply() with a new PendingFile, a failure of the host becoming a notice.
+  bool Store(const std::function<bool(CbmDisk&)>& change);
   bool Writable() const { return disk_.has_value() && !write_protected_; }
 
   std::string display_;
+  std::string file_name_;
   bool write_protected_;
   HostWriter writer_;
+  HostFile host_file_;
+  FileStamp stamp_;
   std::optional<CbmDisk> disk_;
   std::optional<T64Archive> tape_;
   std::vector<std::uint8_t> tape_bytes_;

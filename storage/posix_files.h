@@ -1,6 +1,7 @@
 // The open files of a load and a save on the host.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <memory>
@@ -27,14 +28,26 @@ struct SaveTarget {
   gid_t gid = 0;
 };
 
-// A save to `target`, written to a fresh hidden file in the target's own
-// directory, so the final rename replaces the target in one step on one file
-// system. The directory stays held from here to the commit: wherever another
-// program moves it, the data lands in it or nowhere. nullptr when the temporary
-// file cannot be made.
+// A save to `target`, written to a file with no name (O_TMPFILE) in the target's
+// own directory, which gets a name only at the commit: a new target is linked in
+// place at once, an existing one replaced by a rename from a hidden name linked
+// just before. A crash at any moment but between those two calls leaves nothing
+// behind. Where the file system has no unnamed files, the data goes to a hidden
+// file from the start, as before. Either way the file is flock()ed while it is ours,
+// so RemoveLeftovers tells a live save from a dead one. The directory stays held
+// from here to the commit: wherever another program moves it, the data lands in
+// it or nowhere. nullptr when the temporary file cannot be made.
 std::unique_ptr<PendingFile> CreatePendingFile(const SaveTarget& target);
 
 // The names of the temporary files begin with this, so they are hidden.
 inline constexpr const char* PendingFilePrefix = ".dorvane-save-";
+
+// Removes the temporary files in `dir` that a save killed before its end left:
+// regular files named with PendingFilePrefix that no process holds locked.
+// Returns how many it removed.
+int RemoveLeftovers(int dir);
+
+// The stamp of a file as fstat() described it.
+FileStamp StampFrom(const struct stat& st);
 
 }  // namespace dorvane

@@ -128,6 +128,30 @@ class PatternSearch : public DirSearch {
 
 PosixVolume::PosixVolume(const std::string& root) : tree_(root), current_(tree_.OpenRoot()) {
   if (!current_.fd.Valid()) throw OsError(errno);
+  RemoveLeftoversOnce(current_);
+}
+
+void PosixVolume::RemoveLeftoversOnce(const HeldDir& dir) {
+  if (!swept_.emplace(dir.dev, dir.ino).second) return;
+  if (RemoveLeftovers(dir.fd.Get()) > 0) tree_.Changed();
+}
+
+bool PosixVolume::StampOf(const std::string& name, FileStamp& stamp) {
+  if (HoldsNul(name)) return false;
+  std::string_view dir_part, last;
+  SplitLastComponent(name, dir_part, last);
+  CatchUpWithCurrentDir();
+  HeldDir dir;
+  int error = 0;
+  std::string real;
+  if (!tree_.ResolveDirectory(dir_part, current_, dir, error) ||
+      !tree_.FindName(dir, last, real, error) || !FollowToFile(dir, real)) {
+    return false;
+  }
+  struct stat st;
+  if (sys::StatAt(dir.fd.Get(), real.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  stamp = StampFrom(st);
+  return true;
 }
 
 std::unique_ptr<DirSearch> PosixVolume::FindFirst(const std::string& pattern, int& error) {
@@ -403,6 +427,7 @@ bool PosixVolume::ChangeDir(const std::string& path) {
   int error = 0;
   if (!tree_.ResolveDirectory(path, current_, dir, error)) return false;
   current_ = std::move(dir);
+  RemoveLeftoversOnce(current_);
   return true;
 }
 

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <memory>
+#include <set>
 #include <string>
+#include <utility>
 
 #include "storage/host_tree.h"
 #include "storage/volume.h"
@@ -28,6 +30,7 @@ class PosixVolume : public Volume {
   bool ChangeDir(const std::string& path) override;
   bool MakeDir(const std::string& path) override;
   std::string CurrentDirDisplay() const override;
+  bool StampOf(const std::string& name, FileStamp& stamp) override;
 
   const std::string& Root() const { return tree_.Root(); }
   HostTree& Tree() { return tree_; }
@@ -48,8 +51,13 @@ class PosixVolume : public Volume {
   bool RenameContainer(const HeldDir& old_dir, const std::string& real, const HeldDir& new_dir,
                        const std::string& c64_name);
 
+  // Removes what saves killed before their end left in `dir`, the first time this
+  // volume enters it.
+  void RemoveLeftoversOnce(const HeldDir& dir);
+
   HostTree tree_;
   HeldDir current_;
+  std::set<std::pair<dev_t, ino_t>> swept_;
 };
 
 }  // namespace dorvane

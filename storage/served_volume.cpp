@@ -108,39 +108,70 @@ bool ServedVolume::ChangeOnHost(const std::string& path) {
   return host_.ChangeDir(path);
 }
 
+namespace {
+
+// Reads the image file `name` whole: its bytes, its stamp (left as it is when the
+// volume cannot stamp files) and whether it is read-only. A file that changes while
+// it is read is read again. False when `name` is no file that can hold an image.
+bool ReadImageFile(Volume& host, const std::string& name, std::vector<std::uint8_t>& bytes,
+                   FileStamp& stamp, bool& read_only, std::string& notice) {
+  for (int round = 0; round < 3; ++round) {
+    FileStamp before;
+    const bool stamped = host.StampOf(name, before);
+    int error = 0;
+    std::unique_ptr<DirSearch> search = host.FindFirst(name, error);
+    DirEntry entry;
+    if (!search || !search->Next(entry) || (entry.Attributes & NotAFile) != 0) return false;
+    search.reset();
+    // Far larger than any image: not worth reading.
+    if (!HasImageExtension(entry.Name) || entry.Size > 4 * 1024 * 1024) return false;
+
+    std::unique_ptr<ReadableFile> file = host.OpenRead(entry);
+    if (!file) return false;
+    bytes.assign(static_cast<std::size_t>(entry.Size) + 1, 0);
+    std::size_t got = 0;
+    try {
+      while (got < bytes.size()) {
+        const std::size_t n = file->Read(bytes.data() + got, bytes.size() - got);
+        if (n == 0) break;
+        got += n;
+      }
+    } catch (const OsError& e) {
+      notice = "Can't read the image: " + OsErrorText(e.Code());
+      return false;
+    }
+    bytes.resize(got);
+    read_only = (entry.Attributes & faReadOnly) != 0;
+    FileStamp after;
+    if (!stamped) return true;
+    if (host.StampOf(name, after) && after == before) {
+      stamp = after;
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
 std::unique_ptr<ImageVolume> ServedVolume::ReadImage(const std::string& path,
                                                      std::string& dir_part) {
   std::string last;
   Split(path, dir_part, last);
   if (!HasImageExtension(last) || HasWildcard(last)) return nullptr;
 
+  std::vector<std::uint8_t> bytes;
+  FileStamp stamp;
+  bool write_protected = false;
+  if (!ReadImageFile(host_, path, bytes, stamp, write_protected, notice_)) return nullptr;
+  // The file's own name, as the host lists it.
   int error = 0;
-  std::unique_ptr<DirSearch> search = host_.FindFirst(path, error);
-  DirEntry entry;
-  if (!search || !search->Next(entry) || (entry.Attributes & NotAFile) != 0) return nullptr;
-  search.reset();
-  // Far larger than any image: not worth reading.
-  if (!HasImageExtension(entry.Name) || entry.Size > 4 * 1024 * 1024) return nullptr;
-
-  std::unique_ptr<ReadableFile> file = host_.OpenRead(entry);
-  if (!file) return nullptr;
-  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(entry.Size) + 1);
-  std::size_t got = 0;
-  try {
-    while (got < bytes.size()) {
-      const std::size_t n = file->Read(bytes.data() + got, bytes.size() - got);
-      if (n == 0) break;
-      got += n;
-    }
-  } catch (const OsError& e) {
-    notice_ = "Can't read the image: " + OsErrorText(e.Code());
-    return nullptr;
+  std::string name = last;
+  if (std::unique_ptr<DirSearch> search = host_.FindFirst(path, error)) {
+    DirEntry entry;
+    if (search->Next(entry)) name = entry.Name;
   }
-  file.reset();
-  bytes.resize(got);
-
-  const std::string name = entry.Name;
-  const bool write_protected = (entry.Attributes & faReadOnly) != 0;
+  const bool stamped = stamp != FileStamp();
   std::unique_ptr<ImageVolume> image =
       ImageVolume::Open(name, std::move(bytes), write_protected,
                         [&host = host_, name] { return host.CreateForSave(name); });
@@ -152,6 +183,22 @@ std::unique_ptr<ImageVolume> ServedVolume::ReadImage(const std::string& path,
   std::string display = host_.CurrentDirDisplay();
   if (display.empty() || display.back() != '/') display += '/';
   image->SetDisplay(display + name);
+  if (stamped) {
+    // From now on the image keeps up with the file: whatever another program
+    // does to it shows at the C64's next request.
+    // Only in the directory that held it: when another program removes that
+    // directory, the host steps up, where a file of the same name is another image.
+    ImageVolume::HostFile file;
+    file.probe = [&host = host_, name, dir = host_.CurrentDirDisplay()](FileStamp& now) {
+      return host.StampOf(name, now) && host.CurrentDirDisplay() == dir;
+    };
+    file.read = [&host = host_, name](std::vector<std::uint8_t>& again, FileStamp& now,
+                                      bool& read_only) {
+      std::string ignored;
+      return ReadImageFile(host, name, again, now, read_only, ignored);
+    };
+    image->FollowHost(std::move(file), stamp);
+  }
   return image;
 }
 

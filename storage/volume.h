@@ -83,12 +83,32 @@ class SaveRefused : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// Tells one state of a host file from another: the same file, untouched since, has
+// the same stamp; a write, a chmod, a rename over it or a new file in its place
+// changes it.
+struct FileStamp {
+  std::uint64_t Device = 0;
+  std::uint64_t Inode = 0;
+  std::uint64_t Size = 0;
+  std::int64_t ModifiedNs = 0;
+  std::int64_t ChangedNs = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+
 // A save in progress. The data goes to a temporary file beside the target, which
 // replaces the target only at Commit; until then the target is untouched.
 // Destroying an uncommitted PendingFile discards it.
 class PendingFile {
  public:
   virtual ~PendingFile() = default;
+  // Makes Commit replace the target only while it is still the file `stamp`
+  // describes, checked just before the replace (SaveRefused when it changed or is
+  // gone), and then sets `*stamp` to the file put in its place. `stamp` must live
+  // until Commit returns. False when this kind of file cannot check.
+  virtual bool ReplaceOnlyIf(FileStamp* stamp) {
+    (void)stamp;
+    return false;
+  }
   // Appends all `count` bytes; throws OsError on failure or a short write.
   virtual void Write(const std::uint8_t* data, std::size_t count) = 0;
   // Flushes and closes the temporary file and puts it in the target's place.
@@ -153,6 +173,14 @@ class Volume {
   // Makes `path` the current directory. An empty path is the root. False, changing
   // nothing, when it leads to no directory inside the volume.
   virtual bool ChangeDir(const std::string& path) = 0;
+
+  // The stamp of the file a save of `name` would replace; false when there is none
+  // or the volume cannot tell.
+  virtual bool StampOf(const std::string& name, FileStamp& stamp) {
+    (void)name;
+    (void)stamp;
+    return false;
+  }
 
   // Creates the last component of `path`; false when it exists, its parent is
   // missing, or the path is empty.

@@ -195,6 +195,55 @@ TEST(CbmDisk, GrowsTheDirectoryOnItsTrack) {
   }
 }
 
+// A BAM that marks used sectors free (the directory's, a file's, or every sector)
+// must cost no directory entry and no file's data: each write then finds other
+// sectors, and a directory that cannot grow any more ends in a full disk.
+TEST(CbmDisk, ABamThatLiesNeverCostsAnEntryOrAFile) {
+  struct Case {
+    const char* what;
+    bool directory_free;
+    bool files_free;
+  };
+  const Case cases[] = {
+      {"directory sectors marked free", true, false},
+      {"file sectors marked free", false, true},
+      {"every sector marked free", true, true},
+  };
+  for (const Case& c : cases) {
+    CbmDisk disk = CbmDisk::Format(DiskKind::D64, "T", "00");
+    const auto file = [](int i) { return std::string("f").append(std::to_string(i)); };
+    // 100 entries spread over 13 directory sectors, and two blocks a file.
+    for (int i = 0; i < 100; ++i) ASSERT_TRUE(disk.WriteFile(Name(file(i)), CbmPrg, Data(300, i)));
+    std::vector<std::uint8_t> bytes = disk.Bytes();
+    for (int t = 1; t <= 35; ++t) {
+      if ((t == 18 && !c.directory_free) || (t != 18 && !c.files_free)) continue;
+      const std::size_t at = Offset(disk.Geometry(), 18, 0) + 4 * static_cast<std::size_t>(t);
+      const int sectors = disk.Geometry().SectorsOn(t);
+      bytes[at] = static_cast<std::uint8_t>(sectors);
+      for (int s = 0; s < sectors; ++s)
+        bytes[at + 1 + s / 8] |= static_cast<std::uint8_t>(1 << (s % 8));
+    }
+    CbmDisk lied(disk.Geometry(), bytes);
+    int written = 100;
+    while (lied.WriteFile(Name(file(written)), CbmPrg, Data(300, written))) ++written;
+
+    bool damaged = false;
+    const auto entries = lied.Directory(damaged);
+    EXPECT_FALSE(damaged) << c.what;
+    ASSERT_EQ(entries.size(), static_cast<std::size_t>(written)) << c.what;
+    EXPECT_EQ(written, 144) << c.what;  // the directory's whole track, as with a true BAM
+    for (int i = 0; i < written; ++i) {
+      std::vector<std::uint8_t> data;
+      EXPECT_EQ(HostCbmName(entries[static_cast<std::size_t>(i)].Name), file(i)) << c.what;
+      ASSERT_EQ(lied.ReadChain(entries[static_cast<std::size_t>(i)].Track,
+                               entries[static_cast<std::size_t>(i)].Sector, data),
+                ChainStatus::Ok)
+          << c.what << " " << i;
+      EXPECT_EQ(data, Data(300, static_cast<std::uint8_t>(i))) << c.what << " " << i;
+    }
+  }
+}
+
 TEST(CbmDisk, AFullDiskIsLeftAsItWas) {
   CbmDisk disk = CbmDisk::Format(DiskKind::D64, "T", "00");
   ASSERT_TRUE(disk.WriteFile(Name("a"), CbmPrg, Data(254 * 600)));

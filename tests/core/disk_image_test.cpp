@@ -2,7 +2,9 @@
 // the exact replies, log lines and image bytes come out.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <functional>
 
 #include "formats/cbm_disk.h"
 #include "formats/cbm_names.h"
@@ -14,6 +16,11 @@ namespace {
 using Names = std::vector<std::string>;
 
 constexpr std::size_t FirstSlot = 0x16600;  // 18/1 in a D64
+
+Names Cat2(Names a, const Names& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
 
 // The echo of every attention byte after the first.
 const Bytes kEcho = {AttentionEcho(ptAttention)};
@@ -376,6 +383,151 @@ TEST(DiskImage, AReadOnlyImageFileIsAWriteProtectedDisk) {
                                 StatusBytes(stDeleteError), kEcho, StatusBytes(stRenameError),
                                 kEcho, SentFile(Pattern(10))}));
   EXPECT_EQ(rig.Get("game.d64"), GameDisk());
+}
+
+// Saves `content` as `name` through `volume`; false when refused at the open.
+bool SaveVia(
+    Volume& volume, const std::string& name, const Bytes& content,
+    const std::function<void()>& before_end = [] {}) {
+  std::unique_ptr<PendingFile> pending = volume.CreateForSave(name);
+  if (!pending) return false;
+  pending->Write(content.data(), content.size());
+  before_end();
+  pending->Commit();
+  return true;
+}
+
+// The names "$" shows; empty when it is refused.
+Names ListedNames(Volume& volume) {
+  DiskListing listing;
+  Names names;
+  if (!volume.ReadDiskListing(listing)) return names;
+  for (const ListedEntry& entry : listing.Entries) names.push_back(entry.Name);
+  return names;
+}
+
+// Another program adds a file to the image, as cc1541 does (or, without it, by
+// rewriting the file in place).
+void HostAdds(ServedRig& rig, const std::string& image, const std::string& name) {
+  if (std::system("command -v cc1541 >/dev/null 2>&1") == 0) {
+    rig.Put("host-data", Pattern(300));
+    const std::string command = "cc1541 -q -f " + name + " -w '" + rig.Path("host-data").string() +
+                                "' '" + rig.Path(image).string() + "' >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    std::filesystem::remove(rig.Path("host-data"));
+    return;
+  }
+  CbmDisk disk(*DiskGeometry::ForImage(".d64", 174848), rig.Get(image));
+  ASSERT_TRUE(disk.WriteFile(Stored(name), CbmPrg, Pattern(300)));
+  rig.Put(image, disk.Bytes());
+}
+
+// The image file on the host is the truth: whatever another program did to it
+// shows at the C64's next request, a change of the C64 is made on the file as it is
+// now, and a file gone or no longer an image is neither written nor made again.
+TEST(DiskImage, ChangesTheHostMadeAreKeptAndShown) {
+  struct Case {
+    const char* what;
+    std::function<void(ServedRig&)> change;
+    bool during_save;    // the change comes while "second" is being saved
+    Names listed;        // "$" after the change; empty: refused
+    Names after;         // the image's names at the end; empty: the save was refused
+    std::string notice;  // the log line of a refusal, before the image's host path
+  };
+  const Names game = {"HELLO", "NOTES", "FIRST", "LOCKED", "OPEN"};
+  const Case cases[] = {
+      {"adds a file", [](ServedRig& r) { HostAdds(r, "game.d64", "host"); }, false,
+       Cat2(game, {"HOST"}), Cat2(game, {"HOST", "SECOND"}), ""},
+      {"adds a file during a save",
+       [](ServedRig& r) { HostAdds(r, "game.d64", "host"); },
+       true,
+       {},
+       Cat2(game, {"HOST", "SECOND"}),
+       ""},
+      {"swaps in another disk",
+       [](ServedRig& r) {
+         CbmDisk other = CbmDisk::Format(DiskKind::D64, "OTHER", "01");
+         EXPECT_TRUE(other.WriteFile(Stored("theirs"), CbmPrg, Pattern(10)));
+         r.Put("other.d64", other.Bytes());
+         std::filesystem::rename(r.Path("other.d64"), r.Path("game.d64"));
+       },
+       false,
+       {"THEIRS"},
+       {"THEIRS", "SECOND"},
+       ""},
+      {"deletes it",
+       [](ServedRig& r) { std::filesystem::remove(r.Path("game.d64")); },
+       false,
+       {},
+       {},
+       "Image gone from the host: "},
+      {"puts a text in its place",
+       [](ServedRig& r) { r.Put("game.d64", AsBytes("text")); },
+       false,
+       {},
+       {},
+       "No longer a disk image: "},
+  };
+  for (const Case& c : cases) {
+    ServedRig rig;
+    rig.Put("game.d64", GameDisk());
+    ASSERT_TRUE(rig.served.ChangeDir("game.d64")) << c.what;
+    ASSERT_TRUE(SaveVia(rig.served, "FIRST", Pattern(500))) << c.what;
+    rig.served.TakeNotice();
+    if (!c.during_save) {
+      c.change(rig);
+      EXPECT_EQ(ListedNames(rig.served), c.listed) << c.what;
+    }
+    const bool saved = SaveVia(rig.served, "SECOND", Pattern(700), [&] {
+      if (c.during_save) c.change(rig);
+    });
+    const std::string notice = rig.served.TakeNotice();
+    if (c.after.empty()) {
+      EXPECT_FALSE(saved) << c.what;
+      EXPECT_EQ(notice, c.notice + rig.volume.Root() + "/game.d64") << c.what;
+      // Never made again, nor written over.
+      if (c.notice.rfind("Image gone", 0) == 0) {
+        EXPECT_FALSE(std::filesystem::exists(rig.Path("game.d64"))) << c.what;
+      } else {
+        EXPECT_EQ(rig.Get("game.d64"), AsBytes("text")) << c.what;
+      }
+      int error = 0;
+      EXPECT_EQ(rig.served.FindFirst("*", error), nullptr) << c.what;
+      // The C64 stays inside until it steps out.
+      EXPECT_EQ(rig.served.CurrentDirDisplay(), rig.volume.Root() + "/game.d64") << c.what;
+      EXPECT_TRUE(rig.served.ChangeDir("..")) << c.what;
+      continue;
+    }
+    EXPECT_TRUE(saved) << c.what;
+    EXPECT_EQ(notice, "") << c.what;
+    EXPECT_EQ(ListedNames(rig.served), c.after) << c.what;
+    const Bytes image = rig.Get("game.d64");
+    Names on_disk;
+    for (const CbmDirEntry& e : DirectoryOf(image)) on_disk.push_back(ShownCbmName(e.Name));
+    EXPECT_EQ(on_disk, c.after) << c.what;
+    EXPECT_EQ(FileOf(image, "second"), Pattern(700)) << c.what;
+    EXPECT_EQ(rig.Entries(), Names{"game.d64"}) << c.what;
+  }
+}
+
+// The C64 hears the refusal of a change to an image that is gone, and the log says
+// why.
+TEST(DiskImage, ChangesToAnImageGoneFromTheHostAreRefusedWithALogLine) {
+  ServedRig rig;
+  rig.link.panel.delete_protection = false;
+  rig.Put("game.d64", GameDisk());
+  ASSERT_TRUE(rig.served.ChangeDir("game.d64"));
+  rig.served.TakeNotice();  // "Serving: ...", which the server would have logged
+  std::filesystem::remove(rig.Path("game.d64"));
+  rig.Send(Request(ptSave, "NEW"));
+  rig.Send(Request(ptCommand, "s:hello"));
+  rig.Send(Request(ptCommand, "r:x=hello"));
+  rig.Serve();
+  EXPECT_EQ(rig.Replies(), Cat({StatusBytes(stOpenError), kEcho, StatusBytes(stDeleteError), kEcho,
+                                StatusBytes(stRenameError)}));
+  const std::string gone = "Image gone from the host: " + rig.volume.Root() + "/game.d64";
+  EXPECT_EQ(std::count(rig.Log().begin(), rig.Log().end(), gone), 3);
+  EXPECT_EQ(rig.Entries(), Names{});
 }
 
 TEST(DiskImage, MakeDirCreatesBlankImagesInAHostDirectory) {

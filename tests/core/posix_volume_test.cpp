@@ -1,10 +1,12 @@
 #include "storage/posix_volume.h"
 
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -16,6 +18,7 @@
 #include <vector>
 
 #include "link/os_error.h"
+#include "storage/posix_files.h"
 
 namespace dorvane {
 namespace {
@@ -199,14 +202,15 @@ TEST_F(PosixVolumeTest, SearchReportsSizesAndAttributes) {
 }
 
 TEST_F(PosixVolumeTest, SearchPassesOverTemporarySaveFiles) {
-  // Left behind by a server that was killed mid-save, and one of a save under way.
-  Write(".dorvane-save-0123456789", "partial");
+  // Left behind by a server that was killed mid-save (after this volume swept the
+  // root), beside a save under way, whose file has no name yet.
   Write(".dorvane_notes_long.txt", "real");
   Write(".hidden", "");
   PosixVolume volume(root_);
+  Write(".dorvane-save-0123456789", "partial");
   auto pending = volume.CreateForSave("busy.prg");
   ASSERT_NE(pending, nullptr);
-  ASSERT_EQ(LeftoverTemporaries(root_).size(), 2u);
+  ASSERT_EQ(LeftoverTemporaries(root_).size(), 1u);
 
   EXPECT_EQ(Names(volume, "*"), (std::vector<std::string>{".dorvane_notes_long.txt", ".hidden"}));
   EXPECT_TRUE(Names(volume, ".dorvane-save-*").empty());
@@ -374,9 +378,9 @@ TEST_F(PosixVolumeTest, CommitReplacesTheTargetAtomically) {
   pending->Write(reinterpret_cast<const std::uint8_t*>(fresh.data()), 10);
   pending->Write(reinterpret_cast<const std::uint8_t*>(fresh.data()) + 10, 0);
   pending->Write(reinterpret_cast<const std::uint8_t*>(fresh.data()) + 10, fresh.size() - 10);
-  // Until the commit the target is as it was.
+  // Until the commit the target is as it was, and the new data has no name.
   EXPECT_EQ(Read(At("Game.PRG")), "old content");
-  EXPECT_EQ(LeftoverTemporaries(root_).size(), 1u);
+  EXPECT_TRUE(LeftoverTemporaries(root_).empty());
   pending->Commit();
 
   // The existing spelling is kept, and so are the permission bits, but not the
@@ -466,6 +470,81 @@ TEST_F(PosixVolumeTest, FailedCommitThrowsAndLeavesNoTemporary) {
   }
   EXPECT_TRUE(fs::is_directory(At("target/busy")));
   EXPECT_TRUE(LeftoverTemporaries(root_).empty());
+}
+
+// What a save killed between its link and its rename, or one on a file system
+// without unnamed files, leaves goes the first time the server enters its
+// directory; a save under way (its file locked) and what is no file stay.
+TEST_F(PosixVolumeTest, LeftoversOfKilledSavesGoWhenTheirDirectoryIsEntered) {
+  fs::create_directory(At("sub"));
+  Write(".dorvane-save-dead000001", "partial");
+  Write("sub/.dorvane-save-dead000002", "partial");
+  Write("sub/.dorvane-save-live000003", "in use");
+  fs::create_directory(At("sub/.dorvane-save-dir0000004"));
+  Write("sub/kept.prg", "kept");
+  const int live = open(At("sub/.dorvane-save-live000003").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(live, 0);
+  ASSERT_EQ(flock(live, LOCK_EX), 0);
+
+  PosixVolume volume(root_);
+  EXPECT_TRUE(LeftoverTemporaries(root_).empty());
+  EXPECT_EQ(LeftoverTemporaries(At("sub")).size(), 3u);  // not entered yet
+  ASSERT_TRUE(volume.ChangeDir("sub"));
+  std::vector<std::string> left = LeftoverTemporaries(At("sub"));
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left,
+            (std::vector<std::string>{".dorvane-save-dir0000004", ".dorvane-save-live000003"}));
+  EXPECT_EQ(Read(At("sub/kept.prg")), "kept");
+  close(live);
+}
+
+// A save guarded by the stamp of the file it replaces: another program's change
+// between the stamp and the commit is never overwritten, a removed file never
+// made again, and a commit that goes through hands back the new file's stamp.
+TEST_F(PosixVolumeTest, AGuardedCommitReplacesOnlyTheFileItWasGiven) {
+  struct Case {
+    const char* what;
+    std::function<void()> host_change;
+    const char* left;  // the target's content after the commit; nullptr: no file
+  };
+  const Case cases[] = {
+      {"untouched", [] {}, "saved"},
+      {"rewritten", [&] { Write("disk.d64", "the host's longer version"); },
+       "the host's longer version"},
+      {"replaced",
+       [&] {
+         Write("other", "another file");
+         fs::rename(At("other"), At("disk.d64"));
+       },
+       "another file"},
+      {"removed", [&] { fs::remove(At("disk.d64")); }, nullptr},
+  };
+  for (const Case& c : cases) {
+    Write("disk.d64", "original");
+    PosixVolume volume(root_);
+    FileStamp stamp;
+    ASSERT_TRUE(volume.StampOf("DISK.D64", stamp)) << c.what;
+    auto pending = volume.CreateForSave("disk.d64");
+    ASSERT_NE(pending, nullptr);
+    ASSERT_TRUE(pending->ReplaceOnlyIf(&stamp));
+    pending->Write(reinterpret_cast<const std::uint8_t*>("saved"), 5);
+    c.host_change();
+    const FileStamp given = stamp;
+    if (c.left != nullptr && std::string(c.left) == "saved") {
+      pending->Commit();
+      FileStamp now;
+      ASSERT_TRUE(volume.StampOf("disk.d64", now));
+      EXPECT_EQ(stamp, now) << c.what;
+      EXPECT_NE(stamp, given) << c.what;
+    } else {
+      EXPECT_THROW(pending->Commit(), SaveRefused) << c.what;
+    }
+    EXPECT_EQ(Exists(At("disk.d64")), c.left != nullptr) << c.what;
+    if (c.left != nullptr) {
+      EXPECT_EQ(Read(At("disk.d64")), c.left) << c.what;
+    }
+    EXPECT_TRUE(LeftoverTemporaries(root_).empty()) << c.what;
+  }
 }
 
 TEST_F(PosixVolumeTest, CommitSucceedsWhenTheDirectoryCannotBeSynced) {

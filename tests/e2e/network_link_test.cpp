@@ -102,7 +102,7 @@ TEST_F(OverTcp, ASecondConnectionInTheMiddleOfASaveKeepsTheOldFileAndIsServed) {
 
   const auto first = Connect();
   ASSERT_NO_FATAL_FAILURE(StartSave(*first, "game.prg", RandomBytes(255, 21)));
-  ASSERT_EQ(PendingSaves().size(), 1u) << "the save should be under way";
+  ASSERT_EQ(UnnamedSaves().size(), 1u) << "the save should be under way";
 
   auto second = Connect();
   MonotonicClock clock;
@@ -201,7 +201,7 @@ TEST_F(OverTcp, Ip232CarriesEveryByteAndDtrDroppedEndsTheSave) {
   // DTR dropped in the middle of a save: the old file stays, and the next request
   // on the same connection is served.
   ASSERT_NO_FATAL_FAILURE(StartSave(escaped, "every.prg", RandomBytes(255, 40)));
-  ASSERT_EQ(PendingSaves().size(), 1u);
+  ASSERT_EQ(UnnamedSaves().size(), 1u);
   WriteAll(*raw, {Ip232Escape, Ip232DtrDropped});
   ASSERT_TRUE(Server().AwaitLine("C64 dropped DTR"));
   const peer::LoadResult again = peer.Load("every.prg");
@@ -258,7 +258,7 @@ TEST_F(OverStdio, TheEndOfInputEndsServingInOrder) {
   ASSERT_TRUE(Peer().Load("game.prg").Succeeded);
   // The emulator goes away in the middle of a save.
   ASSERT_NO_FATAL_FAILURE(StartSave(PeerLink(), "game.prg", RandomBytes(255, 51)));
-  ASSERT_EQ(PendingSaves().size(), 1u);
+  ASSERT_EQ(UnnamedSaves().size(), 1u);
   ClosePeer();
   EXPECT_EQ(Server().AwaitExit(), std::optional<int>(0));
   const auto lines = Server().OutLines();

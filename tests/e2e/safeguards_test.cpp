@@ -73,11 +73,12 @@ TEST_F(SafeguardsTest, SaveReplacesTheOldFileOnlyAtItsEnd) {
     std::uint64_t done;
     bool old_intact;
     std::vector<fs::path> pending;
+    std::vector<fs::path> unnamed;
   };
   std::vector<Seen> seen;
   options.Progress = [&](std::uint64_t done, std::optional<std::uint64_t>) {
     // Called once each block has been acknowledged, so written to the disk.
-    seen.push_back({done, Contents("sub/game.prg") == old_bytes, PendingSaves()});
+    seen.push_back({done, Contents("sub/game.prg") == old_bytes, PendingSaves(), UnnamedSaves()});
   };
   ASSERT_NO_FATAL_FAILURE(StartServer());
 
@@ -87,9 +88,11 @@ TEST_F(SafeguardsTest, SaveReplacesTheOldFileOnlyAtItsEnd) {
   for (const Seen& s : seen) {
     SCOPED_TRACE(s.done);
     EXPECT_TRUE(s.old_intact);
-    // One temporary file, beside the target, so the final rename stays on its disk.
-    ASSERT_EQ(s.pending.size(), 1u);
-    EXPECT_EQ(s.pending[0].parent_path(), Root() / "sub");
+    // One temporary file with no name, beside the target, so the final rename stays
+    // on its disk and a crash leaves nothing.
+    EXPECT_EQ(s.pending, std::vector<fs::path>{});
+    ASSERT_EQ(s.unnamed.size(), 1u);
+    EXPECT_EQ(s.unnamed[0], Root() / "sub");
   }
 
   ASSERT_TRUE(Peer().Command("c:sub").Succeeded);  // answered only after the commit

@@ -217,4 +217,24 @@ std::vector<fs::path> ServedSession::PendingSaves() const {
   return found;
 }
 
+std::vector<fs::path> ServedSession::UnnamedSaves() const {
+  // An unnamed file shows in /proc as "DIR/#INODE (deleted)".
+  std::vector<fs::path> found;
+  std::error_code error;
+  const fs::path fds = "/proc/" + std::to_string(server_->Pid()) + "/fd";
+  for (auto it = fs::directory_iterator(fds, error); !error && it != fs::directory_iterator();
+       it.increment(error)) {
+    const std::string target = fs::read_symlink(it->path(), error).string();
+    const std::string deleted = " (deleted)";
+    if (error || target.size() <= deleted.size() ||
+        target.compare(target.size() - deleted.size(), deleted.size(), deleted) != 0) {
+      error.clear();
+      continue;
+    }
+    const fs::path file = target.substr(0, target.size() - deleted.size());
+    if (file.filename().string().rfind('#', 0) == 0) found.push_back(file.parent_path());
+  }
+  return found;
+}
+
 }  // namespace dorvane::e2e

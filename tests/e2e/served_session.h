@@ -76,6 +76,9 @@ class ServedSession : public ::testing::Test {
   std::optional<Bytes> Contents(const std::filesystem::path& path) const;
   // Temporary files of saves left anywhere below the served root's parent.
   std::vector<std::filesystem::path> PendingSaves() const;
+  // The directories of the files the server holds open with no name (a save under
+  // way), one entry a file.
+  std::vector<std::filesystem::path> UnnamedSaves() const;
 
   ServerProcess& Server() { return *server_; }
   peer::C64Peer& Peer() { return *peer_; }

@@ -4,8 +4,12 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <string>
+#include <vector>
 
+#include "formats/cbm_disk.h"
 #include "tests/e2e/served_session.h"
 
 namespace dorvane::e2e {
@@ -29,7 +33,7 @@ TEST_P(StopTest, StoppedInTheMiddleOfASaveKeepsTheOldFile) {
   options.ReplyTimeoutMs = 300;
   options.Progress = [&](std::uint64_t, std::optional<std::uint64_t>) {
     if (++blocks != 11) return;
-    pending_before_stop = PendingSaves().size();
+    pending_before_stop = UnnamedSaves().size() + PendingSaves().size();
     status = StopServer(GetParam());
   };
   ASSERT_NO_FATAL_FAILURE(StartServer());
@@ -46,6 +50,43 @@ TEST_P(StopTest, StoppedInTheMiddleOfASaveKeepsTheOldFile) {
   EXPECT_EQ(lines.back(), " terminated!");
   EXPECT_EQ(Server().ErrText(), "");
 }
+
+// Killed outright in the middle of a save, into a plain file ("/") or into a disk
+// image, the server leaves the old file as it was and no temporary file at all.
+class KillTest : public ServedSession, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(KillTest, KilledInTheMiddleOfASaveLeavesNothingBehind) {
+  const Bytes old_bytes = RandomBytes(4000, 72);
+  const Bytes image = CbmDisk::Format(DiskKind::D64, "GAME DISK", "00").Bytes();
+  Put("game.prg", old_bytes);
+  Put("game.d64", image);
+  std::size_t unnamed_before_kill = 0;
+  int blocks = 0;
+  options.ReplyTimeoutMs = 300;
+  options.Progress = [&](std::uint64_t, std::optional<std::uint64_t>) {
+    if (++blocks != 11) return;
+    unnamed_before_kill = UnnamedSaves().size();
+    StopServer(SIGKILL);
+  };
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  ASSERT_TRUE(Peer().Command(std::string("c:") + GetParam()).Succeeded);
+  EXPECT_FALSE(Peer().Save("game.prg", RandomBytes(40 * 255, 73)).Succeeded);
+  EXPECT_EQ(unnamed_before_kill, 1u);
+
+  std::vector<std::string> left;
+  for (const auto& entry : fs::directory_iterator(Root())) {
+    left.push_back(entry.path().filename().string());
+  }
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"game.d64", "game.prg"}));
+  EXPECT_EQ(Contents("game.prg"), old_bytes);
+  EXPECT_EQ(Contents("game.d64"), image);
+}
+
+INSTANTIATE_TEST_SUITE_P(Into, KillTest, ::testing::Values("/", "game.d64"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                           return std::string(info.param[0] == '/' ? "PlainFile" : "DiskImage");
+                         });
 
 INSTANTIATE_TEST_SUITE_P(Signals, StopTest, ::testing::Values(SIGTERM, SIGINT, SIGHUP),
                          [](const ::testing::TestParamInfo<int>& info) {
