@@ -208,7 +208,9 @@ void TMainForm::BuildControls() {
     path->setAttribute(Qt::WA_TransparentForMouseEvents);
     QRadioButton* item = rgComPortItems[i];
     const int taken = std::min(item->sizeHint().width() + 2, item->width());
-    path->setGeometry(item->x() + taken, item->y(), item->width() - taken, item->height());
+    // A gap before the next column's item.
+    const int room = std::max(0, item->width() - taken - 6);
+    path->setGeometry(item->x() + taken, item->y(), room, item->height());
     rgComPortPaths[i] = path;
   }
   rgComPortItems[0]->setChecked(true);
@@ -333,7 +335,10 @@ void TMainForm::btnStart1Click() {
   }
   in_start_handler_ = false;
   // Stopped, or the port never opened: nothing holds the port any more.
-  if (state_ == FormState::Idle) link_.PortHandle.reset();
+  if (state_ == FormState::Idle) {
+    input_notifier_.reset();
+    link_.PortHandle.reset();
+  }
   EnableForState();
   if (error.isNull()) return;
   // A port that opened but could not be configured leaves the window Idle, so
