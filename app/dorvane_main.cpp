@@ -72,12 +72,6 @@ int main(int argc, char* argv[]) {
     std::printf("dorvane %s\n", dorvane::ProgramVersion);
     return 0;
   }
-  // Qt would abort without a display; this names what is missing instead.
-  if (auto missing = dorvane::MissingDisplay([](const char* name) { return std::getenv(name); },
-                                             options.QtArguments)) {
-    std::fprintf(stderr, "dorvane: %s\n", missing->c_str());
-    return 1;
-  }
   dorvane::IgnoreFileSizeSignal();
 
   // The port and folder of the last run, under ~/.config/dorvane; the command line wins.
@@ -107,6 +101,12 @@ int main(int argc, char* argv[]) {
     return 1;
   }
 
+  // Qt would abort without a display; this names what is missing instead.
+  if (auto missing = dorvane::MissingDisplay([](const char* name) { return std::getenv(name); },
+                                             options.QtArguments)) {
+    std::fprintf(stderr, "dorvane: %s\n", missing->c_str());
+    return 1;
+  }
   // Positions, sizes and fonts are laid out in pixels, not scaled with the desktop.
   if (qEnvironmentVariableIsEmpty("QT_ENABLE_HIGHDPI_SCALING")) {
     qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
