@@ -54,6 +54,14 @@ dorvane::HostPortProvider::DeviceLister ListerWith(const std::string& given) {
   };
 }
 
+// Whether a remembered port or folder can still be used. A folder that can no
+// longer be entered would stop the window from starting at all.
+bool StillThere(const std::string& path) {
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error)) return ::access(path.c_str(), R_OK | X_OK) == 0;
+  return std::filesystem::exists(path, error);
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -80,10 +88,7 @@ int main(int argc, char* argv[]) {
       dorvane::ChooseStart(options,
                            {settings.value("port").toString().toStdString(),
                             QFile::encodeName(settings.value("folder").toString()).toStdString()},
-                           dorvane::ListSerialDevices(), [](const std::string& path) {
-                             std::error_code error;
-                             return std::filesystem::exists(path, error);
-                           });
+                           dorvane::ListSerialDevices(), StillThere);
   options.Port = start.GivenPort;
   options.Root = start.Root;
 
