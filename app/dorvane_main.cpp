@@ -2,12 +2,16 @@
 // on its command line) to the C64 on the port the operator picks.
 #include <unistd.h>
 #include <QApplication>
+#include <QFile>
 #include <QIcon>
+#include <QSettings>
 #include <QTimer>
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,8 +26,10 @@
 #include "storage/served_volume.h"
 #include "ui/app_title.h"
 #include "ui/main_form.h"
+#include "ui/served_folder.h"
 #include "ui/stop_signals.h"
 #include "ui/window_options.h"
+#include "ui/window_start.h"
 
 namespace {
 
@@ -48,6 +54,14 @@ dorvane::HostPortProvider::DeviceLister ListerWith(const std::string& given) {
   };
 }
 
+// Whether a remembered port or folder can still be used. A folder that can no
+// longer be entered would stop the window from starting at all.
+bool StillThere(const std::string& path) {
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error)) return ::access(path.c_str(), R_OK | X_OK) == 0;
+  return std::filesystem::exists(path, error);
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -68,6 +82,16 @@ int main(int argc, char* argv[]) {
   }
   dorvane::IgnoreFileSizeSignal();
 
+  // The port and folder of the last run, under ~/.config/dorvane; the command line wins.
+  QSettings settings("dorvane", "dorvane");
+  const dorvane::StartChoice start =
+      dorvane::ChooseStart(options,
+                           {settings.value("port").toString().toStdString(),
+                            QFile::encodeName(settings.value("folder").toString()).toStdString()},
+                           dorvane::ListSerialDevices(), StillThere);
+  options.Port = start.GivenPort;
+  options.Root = start.Root;
+
   const std::string served = options.Root.empty() ? CurrentDirectory() : options.Root;
   if (served.empty()) {
     std::fprintf(stderr, "dorvane: cannot tell the current directory: %s\n", std::strerror(errno));
@@ -82,6 +106,12 @@ int main(int argc, char* argv[]) {
     return 1;
   }
 
+  // Qt would abort without a display; this names what is missing instead.
+  if (auto missing = dorvane::MissingDisplay([](const char* name) { return std::getenv(name); },
+                                             options.QtArguments)) {
+    std::fprintf(stderr, "dorvane: %s\n", missing->c_str());
+    return 1;
+  }
   // Positions, sizes and fonts are laid out in pixels, not scaled with the desktop.
   if (qEnvironmentVariableIsEmpty("QT_ENABLE_HIGHDPI_SCALING")) {
     qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
@@ -102,6 +132,12 @@ int main(int argc, char* argv[]) {
   dorvane::ServedVolume served_volume(*volume);  // the tree, and the disk images in it
   TMainForm MainForm(clock, ports, served_volume);
   QApplication::setWindowIcon(MainForm.windowIcon());
+  std::error_code no_path;
+  MainForm.SetServedFolder(std::filesystem::absolute(served, no_path).string());
+  MainForm.SetFolderOpener(
+      [](const std::string& folder) { return std::make_unique<dorvane::ServedFolder>(folder); });
+  MainForm.RememberIn(&settings);
+  MainForm.PickPort(start.Pick);
   CloseOnStopSignals(&MainForm);
   MainForm.show();
   // Com1 is picked from the start, so --port needs no further choice.

@@ -30,6 +30,9 @@ void Link::PumpAndTakeLineEvents() {
   LineEvent event;
   while (PortHandle->TakeLineEvent(event)) {
     if (!event.LogText.empty()) panel_.LogLine(event.LogText);
+    if (event.DevicePresence != LineEvent::Presence::Unchanged) {
+      panel_.SetPortLost(event.DevicePresence == LineEvent::Presence::Lost ? PortName : "");
+    }
     if (event.EndsSession) {
       LineReset = true;
       DropBufferedInput();  // the old line's bytes: see the header

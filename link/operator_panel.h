@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 
 #include "link/serial_port.h"
@@ -34,6 +35,16 @@ class OperatorPanel {
 
   virtual void SetProgressPosition(int percent) = 0;  // 0 to 100
   virtual void SetProgressEnabled(bool enabled) = 0;
+  // Beside the progress position: the file a load or save moves and `done` bytes of
+  // `total` so far (`total` 0 when not known, as in a save). A front end that shows
+  // no more than the bar keeps the default, which does nothing.
+  virtual void SetTransferProgress(const std::string& name, std::uint64_t done,
+                                   std::uint64_t total) {
+    (void)name, (void)done, (void)total;
+  }
+  // The line's device went away (`device` names it) or, with an empty text, came
+  // back. The log has its own line for each; by default nothing more shows it.
+  virtual void SetPortLost(const std::string& device) { (void)device; }
   virtual void SetStartEnabled(bool enabled) = 0;
   virtual void SetPortChoiceEnabled(bool enabled) = 0;
   // The selected port, 0 to 3 ("Com1" to "Com4").

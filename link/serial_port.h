@@ -19,6 +19,8 @@ struct LineEvent {
                              // server starts over waiting for a request
   bool EndsServing = false;  // the line is gone for good (an emulator's pipe closed):
                              // serving stops as on the operator's stop
+  // Whether the device itself went away or came back with this event.
+  enum class Presence { Unchanged, Lost, Back } DevicePresence = Presence::Unchanged;
 };
 
 class SerialPort {

@@ -46,6 +46,7 @@ void ReopeningPort::LoseDevice(std::string reason) {
   port_.reset();
   lock_.reset();
   events_.push_back({"Port lost: " + device_ + ": " + reason, true});
+  events_.back().DevicePresence = LineEvent::Presence::Lost;
   next_check_ = Clock::now() + CheckInterval;
 }
 
@@ -71,6 +72,7 @@ void ReopeningPort::TryReopen() {
   identity_ = DeviceAt(device_);
   // Back at idle already: the loss ended the session.
   events_.push_back({"Port back: " + device_, false});
+  events_.back().DevicePresence = LineEvent::Presence::Back;
 }
 
 void ReopeningPort::Check() {

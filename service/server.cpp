@@ -10,6 +10,8 @@ Server::Server(Link& link, Volume& volume, OperatorPanel& panel)
     : link_(link), volume_(volume), panel_(panel) {}
 
 void Server::StartServing() {
+  // A window may serve again after a stop, which can come in the middle of a request.
+  State = ssIdle;
   link_.StopRequested = false;
   link_.LineReset = false;
   link_.PortHandle = link_.OpenPort();

@@ -51,7 +51,7 @@ class Server {
   std::unique_ptr<ReadableFile> TransferFile;
   std::unique_ptr<PendingFile> PendingSave;
   std::uint64_t TransferSize = 0;  // bytes, as the search found them
-  std::uint64_t SentCount = 0;     // bytes of the current load sent so far
+  std::uint64_t SentCount = 0;     // bytes of the current load sent, or save taken, so far
 
   Listing DirListing;
 

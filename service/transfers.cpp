@@ -54,6 +54,7 @@ void Server::StepLoadOpen() {
   panel_.SetProgressEnabled(true);
   SentCount = 0;
   panel_.LogLine("Sending file:" + CurrentName);
+  if (found) panel_.SetTransferProgress(CurrentName, 0, TransferSize);
 
   if (found) TransferFile = volume_.OpenRead(entry);
   if (!found || !TransferFile) {
@@ -133,11 +134,13 @@ void Server::StepLoadSendBlock() {
   // A block that timed out is not logged: the C64's reply asks for it again.
   SentCount += count;
   panel_.SetProgressPosition(LoadProgress(SentCount, TransferSize));
+  panel_.SetTransferProgress(CurrentName, SentCount, TransferSize);
   State = ssLoadWaitReply;
 }
 
 void Server::StepSaveOpen() {
   PendingSave.reset();
+  SentCount = 0;
   const std::string name = WithoutDriveLetter(CurrentName);
   if (NamesHiddenEntry(name)) {
     panel_.LogLine(HiddenRefusal(CurrentName));
@@ -183,6 +186,8 @@ void Server::StepSaveReceive() {
   switch (packet.Type) {
     case ptData:
       if (packet.Length > 0) PendingSave->Write(packet.Payload.data(), packet.Length);
+      SentCount += packet.Length;
+      panel_.SetTransferProgress(PetsciiToHostName(WithoutDriveLetter(CurrentName)), SentCount, 0);
       State = ssSaveAck;
       break;
     case stEndOfFile:

@@ -2,19 +2,30 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QMimeData>
+#include <QResizeEvent>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSettings>
 #include <QShowEvent>
 #include <QTimer>
 #include <algorithm>
+#include <cstring>
 #include <exception>
 
+#include "link/os_error.h"
 #include "service/captions.h"
 #include "ui/host_text.h"
+#include "ui/progress_text.h"
 
 // The icon lives in a static library, whose resource initialiser the linker would
 // drop: it is pulled in by name. Q_INIT_RESOURCE must stand outside any namespace.
@@ -24,7 +35,7 @@ namespace {
 
 // The client area before the window manager shows its frame: a title bar of 23 and
 // borders of 4 pixels, as most frames have. FitOuterSize corrects it once the real
-// frame is known; without a window manager this is the size the window keeps.
+// frame is known; without a window manager this is the smallest size.
 constexpr int InitialClientWidth = TMainForm::OuterWidth - 2 * 4;
 constexpr int InitialClientHeight = TMainForm::OuterHeight - 23 - 4;
 
@@ -55,21 +66,56 @@ constexpr Box ProgressBox{8, 80, 401, 16};
 constexpr Box MemoBox{8, 104, 401, 177};
 constexpr Box StartBox{81, 295, 92, 31};
 constexpr Box QuitBox{248, 295, 92, 31};
+// Added in the layout's gaps: Stop between Start and Quit, "Folder..." under the
+// check box, beside the port group's lower edge.
+constexpr Box StopBox{177, 295, 67, 31};
+constexpr Box FolderBox{280, 52, 92, 21};
 
-void Place(QWidget* widget, const Box& box) {
-  widget->setGeometry(box.left, box.top, box.width, box.height);
+// `grow` widens and heightens the box; `shift` moves it.
+void Place(QWidget* widget, const Box& box, QSize grow = QSize(0, 0), QPoint shift = QPoint(0, 0)) {
+  widget->setGeometry(box.left + shift.x(), box.top + shift.y(), box.width + grow.width(),
+                      box.height + grow.height());
+}
+
+// The bar's own format would take a "%p" in a file's name for the percentage: the
+// words are given whole.
+class TransferBar : public QProgressBar {
+ public:
+  using QProgressBar::QProgressBar;
+  void SetWords(const QString& words) {
+    words_ = words;
+    update();
+  }
+  QString text() const override { return words_; }
+
+ private:
+  QString words_;
+};
+
+// The device path beside a port item, in the room the item leaves: whole when it
+// fits, else without "/dev/", else cut short in the middle.
+QString FittedPath(const QString& path, const QFontMetrics& metrics, int room) {
+  if (metrics.horizontalAdvance(path) <= room) return path;
+  const QString shorter = path.startsWith("/dev/") ? path.mid(5) : path;
+  return metrics.elidedText(shorter, Qt::ElideMiddle, room);
 }
 
 }  // namespace
 
 TMainForm::TMainForm(dorvane::TickClock& clock, dorvane::PortProvider& ports,
                      dorvane::Volume& volume, QWidget* parent)
-    : QWidget(parent), ports_(ports), link_(*this, clock, ports), server_(link_, volume, *this) {
+    : QWidget(parent),
+      clock_(clock),
+      ports_(ports),
+      link_(*this, clock, ports),
+      server_(std::make_unique<dorvane::Server>(link_, volume, *this)) {
   InitDorvaneResources();
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                 Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-  setFixedSize(InitialClientWidth, InitialClientHeight);
+                 Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
+  setMinimumSize(InitialClientWidth, InitialClientHeight);
+  resize(InitialClientWidth, InitialClientHeight);
+  setAcceptDrops(true);
   setWindowIcon(QIcon(":/dorvane/dorvane.png"));
   setFont(ControlFont());
 
@@ -83,6 +129,7 @@ TMainForm::TMainForm(dorvane::TickClock& clock, dorvane::PortProvider& ports,
   move(place);
 
   BuildControls();
+  PlaceControls();
   SetTabOrder();
   WriteInitialLines(volume);
   Memo1->setFocus();
@@ -153,6 +200,19 @@ void TMainForm::BuildControls() {
     item->installEventFilter(this);
     rgComPortItems[static_cast<std::size_t>(i)] = item;
   }
+  for (std::size_t i = 0; i < rgComPortPaths.size(); ++i) {
+    // Over the right of its item, which takes the clicks through it.
+    auto* path = new QLabel(rgComPort);
+    path->setObjectName(QString("rgComPortPath%1").arg(i));
+    path->setFont(font);
+    path->setAttribute(Qt::WA_TransparentForMouseEvents);
+    QRadioButton* item = rgComPortItems[i];
+    const int taken = std::min(item->sizeHint().width() + 2, item->width());
+    // A gap before the next column's item.
+    const int room = std::max(0, item->width() - taken - 6);
+    path->setGeometry(item->x() + taken, item->y(), room, item->height());
+    rgComPortPaths[i] = path;
+  }
   rgComPortItems[0]->setChecked(true);
   RefreshPortChoices();
   // Adapters come and go: the items follow within a couple of seconds.
@@ -160,7 +220,7 @@ void TMainForm::BuildControls() {
   connect(port_watch, &QTimer::timeout, this, &TMainForm::RefreshPortChoices);
   port_watch->start(2000);
 
-  ProgressBar1 = new QProgressBar(this);
+  ProgressBar1 = new TransferBar(this);
   ProgressBar1->setObjectName("ProgressBar1");
   ProgressBar1->setRange(0, 100);
   ProgressBar1->setValue(0);
@@ -173,18 +233,52 @@ void TMainForm::BuildControls() {
   CheckBox1->setFont(font);
   CheckBox1->setChecked(true);
   Place(CheckBox1, CheckBoxBox);
+
+  btnStop1 = new QPushButton("Stop", this);
+  btnStop1->setObjectName("btnStop1");
+  btnStop1->setFont(font);
+  btnStop1->setToolTip("End serving and close the port; the window stays");
+  connect(btnStop1, &QPushButton::clicked, this, &TMainForm::btnStop1Click);
+
+  btnFolder1 = new QPushButton("Folder...", this);
+  btnFolder1->setObjectName("btnFolder1");
+  btnFolder1->setFont(font);
+  btnFolder1->setToolTip("Pick the folder to serve (or drop one on the window)");
+  btnFolder1->setVisible(false);  // until there is a way to open a folder
+  connect(btnFolder1, &QPushButton::clicked, this, &TMainForm::btnFolder1Click);
+  Place(btnFolder1, FolderBox);
+  EnableForState();
+}
+
+void TMainForm::PlaceControls() {
+  // The client area beyond the layout's: the log takes it all, the progress bar
+  // its width, and the buttons move down with the log's lower edge and stay centred.
+  const QSize extra(std::max(0, width() - minimumWidth()), std::max(0, height() - minimumHeight()));
+  const QPoint buttons(extra.width() / 2, extra.height());
+  Place(Memo1, MemoBox, extra);
+  Place(ProgressBar1, ProgressBox, QSize(extra.width(), 0));
+  Place(btnStart1, StartBox, QSize(0, 0), buttons);
+  Place(btnStop1, StopBox, QSize(0, 0), buttons);
+  Place(btnQuit1, QuitBox, QSize(0, 0), buttons);
+}
+
+void TMainForm::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  PlaceControls();
 }
 
 void TMainForm::SetTabOrder() {
   QWidget* order[] = {Memo1,
                       btnQuit1,
                       btnStart1,
+                      btnStop1,
                       rgComPortItems[0],
                       rgComPortItems[1],
                       rgComPortItems[2],
                       rgComPortItems[3],
                       ProgressBar1,
-                      CheckBox1};
+                      CheckBox1,
+                      btnFolder1};
   for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 }
 
@@ -218,6 +312,7 @@ void TMainForm::FormClose(QCloseEvent* event) {
 }
 
 void TMainForm::btnQuit1Click() {
+  stop_only_ = false;  // a Stop still under way becomes the end of the program
   if (btnStart1->isEnabled()) {
     close();
   } else {
@@ -226,26 +321,120 @@ void TMainForm::btnQuit1Click() {
 }
 
 void TMainForm::btnStart1Click() {
-  // Only one server loop per run, and never one nested inside another's events.
+  // One server loop at a time, and never one nested inside another's events.
   if (in_start_handler_ || state_ != FormState::Idle) return;
   in_start_handler_ = true;
+  stop_only_ = false;
   QString error;
   try {
-    server_.StartServing();
+    server_->StartServing();
   } catch (const std::exception& e) {
     error = dorvane::DisplayText(e.what());
   } catch (...) {
     error = "An unknown error ended serving";
   }
   in_start_handler_ = false;
+  // Stopped, or the port never opened: nothing holds the port any more.
+  if (state_ == FormState::Idle) {
+    input_notifier_.reset();
+    link_.PortHandle.reset();
+  }
+  EnableForState();
   if (error.isNull()) return;
   // A port that opened but could not be configured leaves the window Idle, so
   // another port can be tried; an error while serving ends serving for good.
   if (state_ == FormState::Serving) state_ = FormState::Broken;
+  EnableForState();
   ShowError(error);
   // The operator had already closed the window while it served: the error is shown,
   // and then the program ends as asked.
   if (end_requested_ && state_ == FormState::Broken) close();
+}
+
+void TMainForm::btnStop1Click() {
+  if (state_ != FormState::Serving) return;
+  stop_only_ = true;
+  link_.StopRequested = true;
+}
+
+void TMainForm::btnFolder1Click() {
+  if (state_ != FormState::Idle || !open_folder_) return;
+  const QString folder = QFileDialog::getExistingDirectory(
+      this, "Folder to serve", QString::fromStdString(folder_), QFileDialog::ShowDirsOnly);
+  if (!folder.isEmpty()) ServeFolder(folder);
+}
+
+void TMainForm::SetFolderOpener(FolderOpener opener) {
+  open_folder_ = std::move(opener);
+  EnableForState();
+}
+
+bool TMainForm::ServeFolder(const QString& folder) {
+  if (!open_folder_) return false;
+  if (state_ != FormState::Idle || in_start_handler_) {
+    LogLine("Stop serving before picking another folder");
+    return false;
+  }
+  const std::string path = QFile::encodeName(folder).toStdString();
+  std::unique_ptr<dorvane::Volume> volume;
+  try {
+    volume = open_folder_(path);
+  } catch (const dorvane::OsError& e) {
+    LogLine("Can't serve " + path + ": " + std::strerror(e.Code()));
+    return false;
+  } catch (const std::exception& e) {
+    LogLine("Can't serve " + path + ": " + e.what());
+    return false;
+  }
+  if (!volume) return false;
+  // The old server goes before the volume it works on.
+  server_ = std::make_unique<dorvane::Server>(link_, *volume, *this);
+  picked_volume_ = std::move(volume);
+  folder_ = path;
+  LogLine("Serving: " + picked_volume_->CurrentDirDisplay());
+  Remember();
+  return true;
+}
+
+void TMainForm::PickPort(int choice) {
+  if (choice >= 0 && choice < static_cast<int>(rgComPortItems.size())) {
+    rgComPortItems[static_cast<std::size_t>(choice)]->setChecked(true);
+  }
+}
+
+void TMainForm::Remember() {
+  if (!settings_) return;
+  if (state_ == FormState::Serving)
+    settings_->setValue("port", QString::fromStdString(link_.PortName));
+  if (!folder_.empty()) settings_->setValue("folder", QFile::decodeName(folder_.c_str()));
+  settings_->sync();
+}
+
+void TMainForm::EnableForState() {
+  btnStop1->setEnabled(state_ == FormState::Serving);
+  btnFolder1->setVisible(static_cast<bool>(open_folder_));
+  btnFolder1->setEnabled(state_ == FormState::Idle);
+}
+
+QString TMainForm::DraggedFolder(const QDropEvent& event) {
+  const QMimeData* data = event.mimeData();
+  if (!data || !data->hasUrls() || data->urls().size() != 1) return {};
+  const QUrl url = data->urls().front();
+  if (!url.isLocalFile() || !QFileInfo(url.toLocalFile()).isDir()) return {};
+  return url.toLocalFile();
+}
+
+void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
+  if (open_folder_ && state_ == FormState::Idle && !DraggedFolder(*event).isEmpty()) {
+    event->acceptProposedAction();
+  }
+}
+
+void TMainForm::dropEvent(QDropEvent* event) {
+  const QString folder = DraggedFolder(*event);
+  if (folder.isEmpty()) return;
+  event->acceptProposedAction();
+  ServeFolder(folder);
 }
 
 void TMainForm::ShowError(const QString& text) {
@@ -270,7 +459,10 @@ void TMainForm::FitOuterSize() {
   const int frame_height = outer.height() - client.height();
   if (frame_width <= 0 && frame_height <= 0) return;  // no frame: the client is all there is
   const QSize wanted(OuterWidth - frame_width, OuterHeight - frame_height);
-  if (wanted.isValid() && wanted != size()) setFixedSize(wanted);
+  if (!wanted.isValid() || wanted == minimumSize()) return;
+  const bool at_smallest = size() == minimumSize();
+  setMinimumSize(wanted);
+  if (at_smallest) resize(wanted);
 }
 
 void TMainForm::RefreshPortChoices() {
@@ -279,6 +471,12 @@ void TMainForm::RefreshPortChoices() {
     QRadioButton* item = rgComPortItems[i];
     item->setEnabled(!described.empty());
     item->setToolTip(described.empty() ? QString("No device") : dorvane::DisplayText(described));
+    QLabel* path = rgComPortPaths[i];
+    const QString device = described.empty()
+                               ? QString()
+                               : dorvane::DisplayText(ports_.PortNameFor(static_cast<int>(i)));
+    path->setText(FittedPath(device, path->fontMetrics(), path->width()));
+    path->setToolTip(item->toolTip());
   }
 }
 
@@ -320,6 +518,20 @@ void TMainForm::AwaitInput(dorvane::SerialPort& port, std::chrono::milliseconds 
 }
 
 void TMainForm::SetStatusCaption(const std::string& text) {
+  caption_ = text;
+  ShowCaption();
+}
+
+void TMainForm::SetPortLost(const std::string& device) {
+  lost_device_ = device;
+  ShowCaption();
+}
+
+void TMainForm::ShowCaption() {
+  // While the port is gone the server waits for its device, not for the C64.
+  const std::string text = lost_device_.empty()
+                               ? (caption_.empty() ? std::string(dorvane::CaptionIdle) : caption_)
+                               : std::string(dorvane::CaptionIdle) + " Port lost: " + lost_device_;
   const QString caption = dorvane::DisplayText(text);
   // The display name first: some platforms append it to every window title that
   // does not already end with it, and this title then does.
@@ -331,14 +543,37 @@ void TMainForm::SetProgressPosition(int percent) {
   ProgressBar1->setValue(std::clamp(percent, 0, 100));
 }
 
-void TMainForm::SetProgressEnabled(bool enabled) { ProgressBar1->setEnabled(enabled); }
+void TMainForm::SetProgressEnabled(bool enabled) {
+  ProgressBar1->setEnabled(enabled);
+  // Back to waiting: the words of the last transfer go.
+  if (!enabled) {
+    ProgressBar1->setTextVisible(false);
+    transfer_name_.clear();
+  }
+}
+
+void TMainForm::SetTransferProgress(const std::string& name, std::uint64_t done,
+                                    std::uint64_t total) {
+  const std::uint32_t now = clock_.GetTickCount();
+  if (done == 0 || name != transfer_name_ || !ProgressBar1->isTextVisible()) {
+    transfer_name_ = name;
+    transfer_start_ = now;
+  }
+  const std::string text = dorvane::TransferText(name, done, total, now - transfer_start_);
+  static_cast<TransferBar*>(ProgressBar1)->SetWords(dorvane::DisplayText(text));
+  ProgressBar1->setTextVisible(true);
+}
 
 void TMainForm::SetStartEnabled(bool enabled) {
   btnStart1->setEnabled(enabled);
   // The server disables Start right after the port opened, and enables it again
   // when its loop has seen StopRequested.
-  if (!enabled && in_start_handler_ && state_ == FormState::Idle) state_ = FormState::Serving;
+  if (!enabled && in_start_handler_ && state_ == FormState::Idle) {
+    state_ = FormState::Serving;
+    Remember();  // the port opened: it and the folder are the ones to serve next time
+  }
   if (enabled && state_ == FormState::Serving) state_ = FormState::Ending;
+  EnableForState();
 }
 
 void TMainForm::SetPortChoiceEnabled(bool enabled) { rgComPort->setEnabled(enabled); }
@@ -352,4 +587,17 @@ int TMainForm::PortChoice() const {
 
 bool TMainForm::DeleteProtection() const { return CheckBox1->isChecked(); }
 
-void TMainForm::CloseMainWindow() { close(); }
+void TMainForm::CloseMainWindow() {
+  if (!stop_only_ || end_requested_) {
+    close();
+    return;
+  }
+  // Stopped: the window serves again once Start is pressed.
+  stop_only_ = false;
+  state_ = FormState::Idle;
+  rgComPort->setEnabled(true);
+  lost_device_.clear();
+  caption_ = dorvane::CaptionIdle;
+  ShowCaption();
+  EnableForState();
+}

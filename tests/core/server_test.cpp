@@ -178,6 +178,17 @@ TEST_P(ServerLifecycle, StopWhileIdle) {
   EXPECT_TRUE(rig.link.PortHandle) << "the port stays open until the program ends";
 }
 
+// A window serves again after Stop, which may have come in the middle of a load.
+TEST_P(ServerLifecycle, ServingAgainStartsWithWaitingForARequest) {
+  ServingRig rig;
+  rig.server.State = ssLoadWaitReply;
+  rig.port->Feed({0x41});
+  rig.server.StartServing();
+  EXPECT_EQ(rig.port->written, Bytes({0xBE}));
+  EXPECT_EQ(rig.panel.log,
+            Lines({"Initialising port COM1", kWaiting, "Action", kWaiting, " terminated!"}));
+}
+
 TEST_P(ServerLifecycle, PortThatCannotBeOpenedLeavesStartUsable) {
   ServerRig rig;  // the provider has no port to give
   rig.panel.port_choice = 2;

@@ -59,6 +59,7 @@ TEST(WindowCommandLine, HelpVersionAndMistakesWithoutADisplay) {
       {{"--bogus"}, 2, "", "dorvane: unknown option: --bogus\nUsage: dorvane"},
       {{"--port"}, 2, "", "dorvane: --port needs a value\nUsage: dorvane"},
       {{"--root", "/this/folder/is/missing"}, 1, "", "dorvane: /this/folder/is/missing: "},
+      {{"--root", "/"}, 1, "", "dorvane: no display: neither DISPLAY nor WAYLAND_DISPLAY"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args.front());

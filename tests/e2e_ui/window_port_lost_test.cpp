@@ -1,7 +1,8 @@
 // The cable is pulled from the window while it serves (the far end of its
 // pseudo-terminal closes and the link path goes), idle, in a load and in a save,
 // then a new pair appears at the same path: the log says "Port lost" and "Port
-// back", the old file stays whole with no temporary file, and a load works again.
+// back", the title names the lost port meanwhile, the old file stays whole with no
+// temporary file, and a load works again.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -124,8 +125,11 @@ TEST_P(WindowPortLost, LostThenBackWithTheOldFileIntact) {
   const std::string back_line = "Port back: " + link;
   bool quit = false;
   std::size_t pending_at_back = 99;
+  std::vector<std::string> titles;  // each title the window showed, in turn
   QTimer hand;
   QObject::connect(&hand, &QTimer::timeout, [&] {
+    const std::string title = form.windowTitle().toStdString();
+    if (titles.empty() || titles.back() != title) titles.push_back(title);
     if (form.State() == FormState::Serving) serving = true;
     const QString text = form.Memo1->toPlainText();
     lost = lost || text.contains(QString::fromStdString(lost_line));
@@ -151,6 +155,9 @@ TEST_P(WindowPortLost, LostThenBackWithTheOldFileIntact) {
   EXPECT_TRUE(lost);
   EXPECT_TRUE(back);
   EXPECT_EQ(pending_at_back, 0u);
+  const std::string lost_title = "Dorvane V5.1 Port lost: " + link;
+  EXPECT_NE(std::find(titles.begin(), titles.end(), lost_title), titles.end());
+  EXPECT_NE(form.windowTitle().toStdString(), lost_title) << "still lost after it came back";
   ASSERT_TRUE(after.Succeeded) << after.Describe();
   EXPECT_EQ(after.Data, old_bytes);
   std::ifstream kept(root / "game.prg", std::ios::binary);

@@ -1,6 +1,6 @@
 // The window as the operator uses it, serving a real directory over a pseudo-
 // terminal: Start, a load fetched by the C64 (played by the peer library on a
-// thread of its own), the progress bar following it, then Quit.
+// thread of its own), the progress bar following it and naming it, then Quit.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -72,10 +72,11 @@ TEST(WindowServes, StartLoadWithProgressAndQuit) {
   struct Shown {
     int value;
     bool enabled;
+    QString text;  // what the bar said up to this move
   };
   std::vector<Shown> shown;
   QObject::connect(form.ProgressBar1, &QProgressBar::valueChanged, [&](int value) {
-    shown.push_back({value, form.ProgressBar1->isEnabled()});
+    shown.push_back({value, form.ProgressBar1->isEnabled(), form.ProgressBar1->text()});
   });
 
   // The C64: it waits until the window serves, loads, and tells the window's
@@ -125,6 +126,13 @@ TEST(WindowServes, StartLoadWithProgressAndQuit) {
   EXPECT_EQ(values, (std::vector<int>{36, 73, 100, 0}));
   for (const Shown& s : shown) EXPECT_TRUE(s.enabled) << s.value;
   EXPECT_FALSE(form.ProgressBar1->isEnabled());
+  // The words follow each block a step behind the bar: 0 of 700, 255, 510, all.
+  const char* const said[] = {"prog.prg  0%", "prog.prg  36%", "prog.prg  72%", "prog.prg  100%"};
+  ASSERT_EQ(shown.size(), std::size(said));
+  for (std::size_t i = 0; i < shown.size(); ++i) {
+    EXPECT_TRUE(shown[i].text.startsWith(said[i])) << shown[i].text.toStdString();
+  }
+  EXPECT_FALSE(form.ProgressBar1->isTextVisible());
 
   const auto lines = LogLines(form);
   EXPECT_NE(std::find(lines.begin(), lines.end(), "Initialising port " + device), lines.end());

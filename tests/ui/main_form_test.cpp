@@ -7,10 +7,15 @@
 
 #include <unistd.h>
 #include <QApplication>
+#include <QDropEvent>
 #include <QHelpEvent>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QScrollBar>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTimer>
+#include <QUrl>
 
 #include <algorithm>
 #include <cerrno>
@@ -154,15 +159,19 @@ TEST_F(MainFormTest, StartsIdleWithTheLaidOutState) {
   EXPECT_FALSE(form->ProgressBar1->isTextVisible());
   EXPECT_TRUE(form->btnStart1->isEnabled());
   EXPECT_TRUE(form->btnQuit1->isEnabled());
+  EXPECT_FALSE(form->btnStop1->isEnabled());
+  EXPECT_FALSE(form->btnFolder1->isVisible());  // no way to open another folder given
   EXPECT_TRUE(form->rgComPort->isEnabled());
   EXPECT_TRUE(form->Memo1->isReadOnly());
   EXPECT_EQ(form->Memo1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
   EXPECT_EQ(form->Memo1->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
 
-  // Fixed border, minimise and close but no maximise.
-  EXPECT_EQ(form->minimumSize(), form->maximumSize());
+  // At its smallest as laid out, and larger at will.
+  EXPECT_EQ(form->size(), form->minimumSize());
+  EXPECT_GT(form->maximumWidth(), form->minimumWidth());
+  EXPECT_GT(form->maximumHeight(), form->minimumHeight());
   const Qt::WindowFlags flags = form->windowFlags();
-  EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
+  EXPECT_TRUE(flags & Qt::WindowMaximizeButtonHint);
   EXPECT_TRUE(flags & Qt::WindowMinimizeButtonHint);
   EXPECT_TRUE(flags & Qt::WindowCloseButtonHint);
   EXPECT_EQ(form->windowIcon().availableSizes(), QList<QSize>{QSize(32, 32)});
@@ -180,6 +189,8 @@ TEST_F(MainFormTest, ControlsStandWhereTheLayoutPutsThem) {
       {form->Memo1, {8, 104, 401, 177}, ""},
       {form->btnStart1, {81, 295, 92, 31}, "Start"},
       {form->btnQuit1, {248, 295, 92, 31}, "Quit"},
+      {form->btnStop1, {177, 295, 67, 31}, "Stop"},
+      {form->btnFolder1, {280, 52, 92, 21}, "Folder..."},
   };
   for (const auto& c : layout) {
     EXPECT_EQ(c.control->geometry(), c.place) << c.control->objectName().toStdString();
@@ -189,6 +200,17 @@ TEST_F(MainFormTest, ControlsStandWhereTheLayoutPutsThem) {
   EXPECT_EQ(form->CheckBox1->text(), layout[1].text);
   EXPECT_EQ(form->btnStart1->text(), layout[4].text);
   EXPECT_EQ(form->btnQuit1->text(), layout[5].text);
+  EXPECT_EQ(form->btnStop1->text(), layout[6].text);
+  EXPECT_EQ(form->btnFolder1->text(), layout[7].text);
+}
+
+TEST_F(MainFormTest, TheLogTakesTheRoomOfALargerWindow) {
+  form->resize(form->minimumSize() + QSize(100, 60));
+  EXPECT_EQ(form->Memo1->geometry(), QRect(8, 104, 501, 237));
+  EXPECT_EQ(form->ProgressBar1->geometry(), QRect(8, 80, 501, 16));
+  EXPECT_EQ(form->btnStart1->geometry(), QRect(131, 355, 92, 31));
+  EXPECT_EQ(form->btnQuit1->geometry(), QRect(298, 355, 92, 31));
+  EXPECT_EQ(form->rgComPort->geometry(), QRect(8, 16, 249, 57));
 }
 
 TEST_F(MainFormTest, PortItemsFillTwoColumnsColumnByColumn) {
@@ -224,9 +246,9 @@ TEST_F(MainFormTest, TabGoesFromTheLogToQuitStartThePortsAndTheCheckBox) {
     w = w->nextInFocusChain();
   } while (w != form->Memo1 && order.size() < 20);
   const auto& items = form->rgComPortItems;
-  const std::vector<QWidget*> expected = {form->Memo1, form->btnQuit1, form->btnStart1,
-                                          items[0],    items[1],       items[2],
-                                          items[3],    form->CheckBox1};
+  const std::vector<QWidget*> expected = {
+      form->Memo1, form->btnQuit1, form->btnStart1, form->btnStop1,  items[0],
+      items[1],    items[2],       items[3],        form->CheckBox1, form->btnFolder1};
   EXPECT_EQ(order, expected);
 }
 
@@ -256,6 +278,26 @@ TEST_F(MainFormTest, LogKeepsOnlyTheNewestTenThousandLines) {
   ASSERT_EQ(lines.size(), 10000u);
   EXPECT_EQ(lines.front(), "Line 6");
   EXPECT_EQ(lines.back(), "Newest");
+}
+
+TEST_F(MainFormTest, WhileThePortIsLostTheTitleSaysSoInsteadOfWaiting) {
+  const QString lost = "Dorvane V5.1 Port lost: /dev/ttyUSB0";
+  form->SetPortLost("/dev/ttyUSB0");
+  form->SetStatusCaption("Dorvane V5.1 Waiting...");  // the server goes on waiting meanwhile
+  EXPECT_EQ(form->windowTitle(), lost);
+  EXPECT_EQ(QGuiApplication::applicationDisplayName(), lost);
+  form->SetPortLost("");
+  EXPECT_EQ(form->windowTitle(), "Dorvane V5.1 Waiting...");
+}
+
+TEST_F(MainFormTest, TheProgressBarNamesTheFileAndTimesItFromItsStart) {
+  clock.Advance(5000);
+  form->SetTransferProgress("100%.prg", 0, 10000);
+  clock.Advance(1000);
+  form->SetTransferProgress("100%.prg", 5000, 10000);
+  EXPECT_EQ(form->ProgressBar1->text(), "100%.prg  50%  5.0 kB/s  1 s left");
+  form->SetProgressEnabled(false);  // back at waiting, the words go
+  EXPECT_FALSE(form->ProgressBar1->isTextVisible());
 }
 
 TEST_F(MainFormTest, StatusCaptionIsAlsoTheApplicationsTitle) {
@@ -294,6 +336,13 @@ TEST_F(MainFormTest, ItemsNameTheirAdapterAndThoseWithoutADeviceCannotBePicked) 
   EXPECT_FALSE(form->rgComPortItems[1]->isEnabled());
   EXPECT_TRUE(form->rgComPortItems[2]->isEnabled());
   EXPECT_EQ(form->rgComPortItems[2]->toolTip(), "/dev/ttyACM0");
+  // Each item shows its device beside it, in the room the item leaves.
+  for (std::size_t i = 0; i < 4; ++i) {
+    const QLabel* path = form->rgComPortPaths[i];
+    EXPECT_EQ(path->text(), i == 1 || i == 3 ? "" : QString("COM%1").arg(i + 1)) << i;
+    EXPECT_GT(path->x(), form->rgComPortItems[i]->x()) << i;
+    EXPECT_LE(path->geometry().right(), form->rgComPortItems[i]->geometry().right()) << i;
+  }
 }
 
 TEST_F(MainFormTest, PortThatCannotOpenLeavesStartUsableAndAnotherPortServes) {
@@ -503,6 +552,133 @@ TEST_F(MainFormTest, TheIdleWaitEndsOnAByteAWindowEventOrItsLimit) {
     ::close(pipe_fds[0]);
     ::close(pipe_fds[1]);
   }
+}
+
+TEST_F(MainFormTest, StopEndsServingAndTheWindowServesAgain) {
+  bool stop_enabled = false, folder_enabled = true;
+  int attempts = 0;
+  GivePort([&] {
+    if (attempts++ != 0) return;
+    stop_enabled = form->btnStop1->isEnabled();
+    folder_enabled = form->btnFolder1->isEnabled();
+    form->btnStop1->click();
+  });
+  form->btnStart1->click();  // returns once serving has stopped
+
+  EXPECT_TRUE(stop_enabled);
+  EXPECT_FALSE(folder_enabled);
+  EXPECT_EQ(form->State(), FormState::Idle);
+  EXPECT_TRUE(form->isVisible());
+  EXPECT_EQ(form->link().PortHandle, nullptr) << "the port stays open after Stop";
+  EXPECT_TRUE(form->btnStart1->isEnabled());
+  EXPECT_TRUE(form->rgComPort->isEnabled());
+  EXPECT_FALSE(form->btnStop1->isEnabled());
+  EXPECT_TRUE(form->btnFolder1->isEnabled());
+  EXPECT_EQ(LogLines(*form).back(), " terminated!");
+  EXPECT_EQ(form->windowTitle(), "Dorvane V5.1");
+
+  // Another port, picked now, serves; Quit then ends the program as before.
+  form->rgComPortItems[1]->click();
+  int quits = 0;
+  GivePort([&] {
+    if (quits++ == 0) form->btnQuit1->click();
+  });
+  EXPECT_EQ(RunProgram([&] { form->btnStart1->click(); }), 0);
+  EXPECT_EQ(ports.opened, (std::vector<std::string>{"COM1", "COM2"}));
+  EXPECT_FALSE(form->isVisible());
+}
+
+// A drag of `paths` from a file manager, let go over the window; whether it took it.
+bool DropOn(TMainForm& form, const QStringList& paths) {
+  QMimeData data;
+  QList<QUrl> urls;
+  for (const QString& path : paths) urls.push_back(QUrl::fromLocalFile(path));
+  data.setUrls(urls);
+  QDragEnterEvent enter(QPoint(20, 150), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(&form, &enter);
+  if (!enter.isAccepted()) return false;
+  QDropEvent drop(QPointF(20, 150), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(&form, &drop);
+  return drop.isAccepted();
+}
+
+TEST_F(MainFormTest, AFolderIsPickedOrDroppedOnlyWhileNotServing) {
+  QTemporaryDir a, b;
+  ASSERT_TRUE(a.isValid() && b.isValid());
+  const std::string a_path = a.path().toStdString(), b_path = b.path().toStdString();
+  // Each folder opens as a volume that only shows where it is, or is refused.
+  bool refuse = false;
+  form->SetFolderOpener([&](const std::string& folder) -> std::unique_ptr<Volume> {
+    if (refuse) throw OsError(EACCES);
+    auto volume = std::make_unique<testing::RefusingVolume>();
+    volume->display = folder;
+    return volume;
+  });
+  EXPECT_TRUE(form->btnFolder1->isVisible());
+
+  const struct {
+    const char* name;
+    std::function<bool()> pick;
+    bool refuse;
+    bool taken;
+    std::string served, log;
+  } cases[] = {
+      {"picked", [&] { return form->ServeFolder(a.path()); }, false, true, a_path,
+       "Serving: " + a_path},
+      {"dropped", [&] { return DropOn(*form, {b.path()}); }, false, true, b_path,
+       "Serving: " + b_path},
+      {"a file dropped", [&] { return DropOn(*form, {a.filePath("x.prg")}); }, false, false, b_path,
+       "Serving: " + b_path},
+      {"a folder that cannot be served", [&] { return form->ServeFolder(a.path()); }, true, false,
+       b_path, "Can't serve " + a_path + ": Permission denied"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    refuse = c.refuse;
+    EXPECT_EQ(c.pick(), c.taken);
+    EXPECT_EQ(form->ServedFolder(), c.served);
+    EXPECT_EQ(LogLines(*form).back(), c.log);
+  }
+
+  // While serving, neither way changes the folder, one that could be served either.
+  refuse = false;
+  bool button = true, picked = true, dropped = true;
+  GivePort([&] {
+    if (!picked) return;
+    button = form->btnFolder1->isEnabled();
+    picked = form->ServeFolder(a.path());
+    dropped = DropOn(*form, {a.path()});
+    form->btnStop1->click();
+  });
+  form->btnStart1->click();
+  EXPECT_FALSE(button);
+  EXPECT_FALSE(picked);
+  EXPECT_FALSE(dropped);
+  EXPECT_EQ(form->ServedFolder(), b_path);
+  EXPECT_TRUE(Contains(LogLines(*form), "Stop serving before picking another folder"));
+}
+
+TEST_F(MainFormTest, ThePortThatServedAndTheFolderAreRemembered) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString file = dir.filePath("dorvane.conf");
+  {
+    QSettings settings(file, QSettings::IniFormat);
+    form->RememberIn(&settings);
+    form->SetServedFolder("/srv/c64");
+    form->PickPort(2);
+    form->btnStart1->click();  // no port to hand out: nothing served, nothing remembered
+    EXPECT_FALSE(settings.contains("port"));
+    int quits = 0;
+    GivePort([&] {
+      if (quits++ == 0) form->btnQuit1->click();
+    });
+    EXPECT_EQ(RunProgram([&] { form->btnStart1->click(); }), 0);
+    form.reset();
+  }
+  const QSettings next_run(file, QSettings::IniFormat);
+  EXPECT_EQ(next_run.value("port").toString(), "COM3");
+  EXPECT_EQ(next_run.value("folder").toString(), "/srv/c64");
 }
 
 }  // namespace
