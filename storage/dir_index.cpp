@@ -18,9 +18,9 @@ constexpr std::size_t FirstChunk = 2048;
 // Removed entries leave their text behind until there are this many and more than
 // there are live ones.
 constexpr std::size_t CompactAfter = 1024;
-// The hash is made with four slots in fourteen free, and made again, twice the live
+// The hash is made with three slots in thirteen free, and made again, twice the live
 // entries, when fewer than three in twenty are.
-constexpr std::size_t HashSlotsPerTen = 14;
+constexpr std::size_t HashSlotsPerTen = 13;
 constexpr std::size_t HashFullPerTwenty = 17;
 
 // The bytes the C64's shifted letters fold from: a host name holding one lists the
@@ -58,8 +58,11 @@ T* DirIndex::Block<T>::Grow(std::size_t n) {
 }
 
 std::string_view DirIndex::Name(Id id) const {
-  const std::uint32_t at = at_[id] & OffsetMask;
-  return std::string_view(text_.Data() + at + 1, static_cast<unsigned char>(text_[at]));
+  // An entry's text ends where the next one's starts.
+  const std::size_t at = at_[id] & OffsetMask;
+  const std::size_t end = id + 1 < at_.Size() ? at_[id + 1] & OffsetMask : text_.Size();
+  const std::size_t size = (at_[id] & FoldedBit) != 0 ? (end - at) / 2 : end - at;
+  return std::string_view(text_.Data() + at, size);
 }
 
 std::string_view DirIndex::Folded(Id id) const {
@@ -143,21 +146,20 @@ bool DirIndex::Contains(std::string_view name) const {
 }
 
 void DirIndex::Add(std::string_view name, const ListedForm& form) {
-  // A host name is at most NAME_MAX (255) bytes: its size fits the length byte.
   const Id id = static_cast<Id>(at_.Size());
   const bool capitals = HoldsCapitals(name);
   const std::size_t offset = text_.Size();
-  char* room = text_.Grow(1 + name.size() * (capitals ? 2 : 1));
-  room[0] = static_cast<char>(name.size());
-  std::memcpy(room + 1, name.data(), name.size());
+  char* room = text_.Grow(name.size() * (capitals ? 2 : 1));
+  std::memcpy(room, name.data(), name.size());
   if (capitals) {
     for (std::size_t i = 0; i < name.size(); ++i) {
-      room[1 + name.size() + i] = static_cast<char>(FoldAscii(static_cast<unsigned char>(name[i])));
+      room[name.size() + i] = static_cast<char>(FoldAscii(static_cast<unsigned char>(name[i])));
     }
   }
   *at_.Grow(1) = static_cast<std::uint32_t>(offset) | (capitals ? FoldedBit : 0);
   if (!IsPlainForm(form)) forms_.emplace(id, form);
   if (!form.Name.empty() || HoldsShiftedLetters(name)) mapped_.insert(id);
+  if (name.find('~') != std::string_view::npos) tildes_at_.push_back(id);
   ++live_;
   if (hash_made_) Hash(id);
   // One that goes among the entries already in order waits to be merged in with any
@@ -201,7 +203,7 @@ void DirIndex::Compact() {
     if (!IsLive(i)) continue;
     renumbered[i] = static_cast<Id>(at.Size());
     const std::uint32_t from = at_[i] & OffsetMask;
-    const std::size_t size = 1 + Name(i).size() * ((at_[i] & FoldedBit) != 0 ? 2 : 1);
+    const std::size_t size = Name(i).size() * ((at_[i] & FoldedBit) != 0 ? 2 : 1);
     *at.Grow(1) = static_cast<std::uint32_t>(text.Size()) | (at_[i] & FoldedBit);
     std::memcpy(text.Grow(size), text_.Data() + from, size);
   }
@@ -210,6 +212,8 @@ void DirIndex::Compact() {
   std::unordered_set<Id> mapped;
   for (Id id : mapped_) mapped.insert(renumbered[id]);
   for (Id& id : order_) id = renumbered[id];
+  std::erase_if(tildes_at_, [this](Id id) { return !IsLive(id); });
+  for (Id& id : tildes_at_) id = renumbered[id];
   text_ = std::move(text);
   at_ = std::move(at);
   forms_ = std::move(forms);
@@ -241,18 +245,19 @@ void DirIndex::SettleOrder() {
   }
   std::erase_if(pending_, [this](Id i) { return !IsLive(i); });
   if (pending_.empty()) return;
-  // Sorted once, and merged from the back: only the entries after the first one
-  // added move.
+  // Sorted once, and merged from the back: each one added is placed by a binary
+  // search, and the entries after it move once, in one block per entry added.
   std::sort(pending_.begin(), pending_.end(), less);
-  std::size_t from = order_.size();
-  std::size_t added = pending_.size();
+  std::size_t end = order_.size();  // order_[0, end) are where they were
   order_.resize(order_.size() + pending_.size());
-  for (std::size_t to = order_.size(); added > 0;) {
-    if (from > 0 && Less(pending_[added - 1], order_[from - 1])) {
-      order_[--to] = order_[--from];
-    } else {
-      order_[--to] = pending_[--added];
-    }
+  for (std::size_t added = pending_.size(); added > 0; --added) {
+    const Id id = pending_[added - 1];
+    const auto first = order_.begin();
+    const auto after = std::upper_bound(first, first + static_cast<std::ptrdiff_t>(end), id, less);
+    std::move_backward(after, first + static_cast<std::ptrdiff_t>(end),
+                       first + static_cast<std::ptrdiff_t>(end + added));
+    end = static_cast<std::size_t>(after - first);
+    order_[end + added - 1] = id;
   }
   pending_.clear();
 }
@@ -351,7 +356,9 @@ void DirIndex::PrepareTildes() {
   derived_ = true;
   tildes_.clear();
   // Every alternate name holds a "~": only names and keys that hold one can equal it.
-  // The names are asked of the hash; the keys of the few mapped entries are here.
+  for (Id id : tildes_at_) {
+    if (IsLive(id)) tildes_.emplace(Folded(id));
+  }
   for (Id id : mapped_) {
     const std::string key = Key(id);
     if (key.find('~') != std::string::npos) tildes_.insert(key);
@@ -385,14 +392,12 @@ void DirIndex::AlternatesThrough(std::size_t position) {
     if (!needs) continue;
     unsigned& ordinal = ordinals_[AlternateNamePrefix(listed)];
     std::string alternate;
-    std::string folded;
     // An alternate equal to a name of the directory, listed or real, in any case
     // would list the entry under a name every look-up resolves to the other one:
     // that ordinal is passed over.
     do {
       alternate = FormatAlternateName(listed, ++ordinal);
-      folded = FoldedName(alternate);
-    } while (tildes_.count(folded) != 0 || Probe(folded, [](Id) { return true; }));
+    } while (tildes_.count(FoldedName(alternate)) != 0);
     alternate_at_[k] = static_cast<std::uint32_t>(alternates_.size());
     alternates_.push_back(static_cast<char>(alternate.size()));
     alternates_.append(alternate);

@@ -6,10 +6,10 @@
 // A directory may hold a million entries, while a listing shows at most 2,046 of
 // them, so the index does no more than what is asked of it, and keeps little more
 // than the names' own bytes:
-// - each name sits in one block of text behind a length byte, its folded form after
-//   it only where that differs (a name with capitals): an entry costs its name, a
-//   byte, and a four-byte offset, plus some six bytes in the hash of folded names
-//   once a look-up needs it;
+// - the names sit back to back in one block of text, each one's folded form after
+//   it only where that differs (a name with capitals): an entry costs its name and a
+//   four-byte offset, plus some five bytes in the hash of folded names once a
+//   look-up needs it;
 // - the listing order is made only as far as a listing reaches (the first entries
 //   picked in chunks that double, each a pass over the rest), never by sorting the
 //   whole directory up front;
@@ -150,7 +150,7 @@ class DirIndex {
   // only, when `plain_only`).
   bool FoldedMatch(std::string_view folded, Id& id, bool plain_only) const;
 
-  Block<char> text_;         // per entry: its size, its name and, if other, its folded form
+  Block<char> text_;         // per entry: its name and, if other, its folded form
   Block<std::uint32_t> at_;  // per entry: where that starts, and the flags above
   std::size_t live_ = 0;
   std::size_t removed_ = 0;
@@ -178,8 +178,8 @@ class DirIndex {
   std::unordered_set<Id> grouped_;  // the members that are not the keeper
   bool groups_made_ = false;
 
-  // Listed names of mapped entries holding a "~", folded: an alternate equal to one,
-  // or to an entry's folded name, is passed over.
+  std::vector<Id> tildes_at_;  // entries whose names hold a "~", removed ones included
+  // Names and keys holding a "~", folded: an alternate equal to one is passed over.
   std::unordered_set<std::string> tildes_;
   bool tildes_made_ = false;
 
