@@ -3,6 +3,7 @@
 #include <dirent.h>
 
 #include <fcntl.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -461,8 +462,22 @@ double ReaddirMs(const std::filesystem::path& dir) {
 
 }  // namespace
 
+bool RoomForFiles(int entries) {
+  struct statvfs fs;
+  if (::statvfs(std::filesystem::temp_directory_path().c_str(), &fs) != 0) return false;
+  // An inode each, and for the directory some 100 bytes each; the rest stays free.
+  const auto files = static_cast<unsigned long long>(entries);
+  const unsigned long long bytes = static_cast<unsigned long long>(fs.f_bavail) * fs.f_frsize;
+  return fs.f_favail >= files * 2 + 100000 && bytes >= files * 1000 + (1ULL << 30);
+}
+
 ScaleFigures MeasureScale(const BenchSetup& setup, int entries, bool long_names) {
   Scene scene;
+  const auto create = [&](const char* name) {
+    const int fd = ::open((scene.Root() / name).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0) throw std::runtime_error(std::string("cannot create ") + name);
+    ::close(fd);
+  };
   for (int i = 0; i < entries; ++i) {
     char name[64];
     if (long_names && i % 2 == 1) {
@@ -470,9 +485,7 @@ ScaleFigures MeasureScale(const BenchSetup& setup, int entries, bool long_names)
     } else {
       std::snprintf(name, sizeof name, "g%06d.prg", i);
     }
-    const int fd = ::open((scene.Root() / name).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0) throw std::runtime_error(std::string("cannot create ") + name);
-    ::close(fd);
+    create(name);
   }
   WriteFile(scene.Root() / "target.prg", Bytes(100, 1));
   ServedPeer served(OptionsFor(setup, scene));
@@ -510,6 +523,22 @@ ScaleFigures MeasureScale(const BenchSetup& setup, int entries, bool long_names)
     fastest_save = std::min(fastest_save, AnswerMs(served.Timing()));
   }
   figures.new_name_save_ms = fastest_save;
+  // Another program adds files that list before every other, so that each goes
+  // among the entries the listings so far put in order.
+  int round = 0;
+  const auto after_adding = [&](int added) {
+    return best([&] {
+      ++round;
+      for (int i = 0; i < added; ++i) {
+        char name[64];
+        std::snprintf(name, sizeof name, "0 added %d-%04d.prg", round, i);
+        create(name);
+      }
+      return served.Peer().Directory();
+    });
+  };
+  figures.added_1_listing_ms = after_adding(1);
+  figures.added_1000_listing_ms = after_adding(1000);
   figures.peak_memory_mb = PeakMemoryMb(served.Server().Pid());
   return figures;
 }

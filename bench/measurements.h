@@ -124,8 +124,15 @@ struct ScaleFigures {
   double exact_load_ms = 0;      // a load by an exact name
   double alternate_load_ms = 0;  // a load by an 8.3 alternate name (long names only)
   double new_name_save_ms = 0;   // a save under a name the directory does not hold yet
-  double peak_memory_mb = 0;     // the server's peak resident memory (VmHWM); 0 when unknown
+  // "$" right after another program added 1, and 1,000, files that list first: best
+  // of three rounds, each adding new ones.
+  double added_1_listing_ms = 0;
+  double added_1000_listing_ms = 0;
+  double peak_memory_mb = 0;  // the server's peak resident memory (VmHWM); 0 when unknown
 };
 ScaleFigures MeasureScale(const BenchSetup& setup, int entries, bool long_names);
+// Whether the temporary directory's file system has room for `entries` more files
+// and their directory, with some to spare.
+bool RoomForFiles(int entries);
 
 }  // namespace dorvane::bench

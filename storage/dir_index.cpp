@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
-#include <set>
+#include <functional>
+#include <new>
+#include <type_traits>
 
 #include "formats/ascii_case.h"
 #include "formats/petscii_names.h"
@@ -16,6 +18,10 @@ constexpr std::size_t FirstChunk = 2048;
 // Removed entries leave their text behind until there are this many and more than
 // there are live ones.
 constexpr std::size_t CompactAfter = 1024;
+// The hash is made with three slots in thirteen free, and made again, twice the live
+// entries, when fewer than three in twenty are.
+constexpr std::size_t HashSlotsPerTen = 13;
+constexpr std::size_t HashFullPerTwenty = 17;
 
 // The bytes the C64's shifted letters fold from: a host name holding one lists the
 // same as another name without being spelled like it.
@@ -25,6 +31,10 @@ bool HoldsShiftedLetters(std::string_view name) {
   });
 }
 
+bool HoldsCapitals(std::string_view name) {
+  return std::any_of(name.begin(), name.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+}
+
 bool IsPlainForm(const ListedForm& form) {
   return form.Name.empty() && form.Type == CbmFileType::Prg && form.HeaderSize == 0 &&
          form.RecordSize == 0;
@@ -32,12 +42,33 @@ bool IsPlainForm(const ListedForm& form) {
 
 }  // namespace
 
+template <typename T>
+T* DirIndex::Block<T>::Grow(std::size_t n) {
+  static_assert(std::is_trivially_copyable_v<T>);
+  if (size_ + n > capacity_) {
+    const std::size_t capacity = std::max({size_ + n, capacity_ + capacity_ / 2, std::size_t{64}});
+    void* grown = std::realloc(data_, capacity * sizeof(T));
+    if (grown == nullptr) throw std::bad_alloc();
+    data_ = static_cast<T*>(grown);
+    capacity_ = capacity;
+  }
+  T* room = data_ + size_;
+  size_ += n;
+  return room;
+}
+
 std::string_view DirIndex::Name(Id id) const {
-  return std::string_view(text_).substr(spans_[id].offset, spans_[id].size);
+  // An entry's text ends where the next one's starts.
+  const std::size_t at = at_[id] & OffsetMask;
+  const std::size_t end = id + 1 < at_.Size() ? at_[id + 1] & OffsetMask : text_.Size();
+  const std::size_t size = (at_[id] & FoldedBit) != 0 ? (end - at) / 2 : end - at;
+  return std::string_view(text_.Data() + at, size);
 }
 
 std::string_view DirIndex::Folded(Id id) const {
-  return std::string_view(folded_).substr(spans_[id].offset, spans_[id].size);
+  const std::string_view name = Name(id);
+  if ((at_[id] & FoldedBit) == 0) return name;
+  return std::string_view(name.data() + name.size(), name.size());
 }
 
 const ListedForm& DirIndex::Form(Id id) const {
@@ -60,21 +91,50 @@ bool DirIndex::Less(Id a, Id b) const {
   return Name(a) > Name(b);
 }
 
+std::size_t DirIndex::Home(std::string_view folded) const {
+  return std::hash<std::string_view>{}(folded) % slots_.size();
+}
+
+void DirIndex::MakeHash(std::size_t slots) const {
+  hash_made_ = true;
+  slots_.assign(std::max<std::size_t>(16, slots), NoEntry);
+  hashed_ = 0;
+  for (Id i = 0; i < at_.Size(); ++i) {
+    if (IsLive(i)) Insert(i);
+  }
+}
+
+void DirIndex::Insert(Id id) const {
+  std::size_t s = Home(Folded(id));
+  while (slots_[s] != NoEntry) s = s + 1 == slots_.size() ? 0 : s + 1;
+  slots_[s] = id;
+  ++hashed_;
+}
+
+void DirIndex::Hash(Id id) const {
+  if ((hashed_ + 1) * 20 <= slots_.size() * HashFullPerTwenty) {
+    Insert(id);
+  } else {
+    // Made again with room to grow, for the live entries (this one among them):
+    // the removed ones drop out.
+    slots_ = {};
+    MakeHash(live_ * 2);
+  }
+}
+
 template <typename Match>
-bool DirIndex::Scan(const std::string& block, std::string_view wanted, Match match) const {
-  // Removed entries have a size no name has.
-  for (Id i = 0; i < spans_.size(); ++i) {
-    if (spans_[i].size == wanted.size() &&
-        std::memcmp(block.data() + spans_[i].offset, wanted.data(), wanted.size()) == 0 &&
-        match(i)) {
-      return true;
-    }
+bool DirIndex::Probe(std::string_view folded, Match match) const {
+  if (!hash_made_) MakeHash(live_ * HashSlotsPerTen / 10);
+  for (std::size_t s = Home(folded); slots_[s] != NoEntry; s = s + 1 == slots_.size() ? 0 : s + 1) {
+    const Id i = slots_[s];
+    if (IsLive(i) && Folded(i) == folded && match(i)) return true;
   }
   return false;
 }
 
 bool DirIndex::Find(std::string_view name, Id& id) const {
-  return Scan(text_, name, [&](Id i) {
+  return Probe(FoldedName(name), [&](Id i) {
+    if (Name(i) != name) return false;
     id = i;
     return true;
   });
@@ -86,52 +146,38 @@ bool DirIndex::Contains(std::string_view name) const {
 }
 
 void DirIndex::Add(std::string_view name, const ListedForm& form) {
-  const Id id = static_cast<Id>(spans_.size());
-  spans_.push_back(
-      Span{static_cast<std::uint32_t>(text_.size()), static_cast<std::uint32_t>(name.size())});
-  text_.append(name);
-  const std::size_t at = folded_.size();
-  folded_.append(name);
-  for (auto it = folded_.begin() + static_cast<std::ptrdiff_t>(at); it != folded_.end(); ++it) {
-    *it = static_cast<char>(FoldAscii(static_cast<unsigned char>(*it)));
-  }
-  if (!IsPlainForm(form)) forms_.emplace(id, form);
-  if (!form.Name.empty() || HoldsShiftedLetters(name)) mapped_.insert(id);
-  ++live_;
-  if (order_made_) {
-    // In place: into the part already in order when it goes there, else among the
-    // rest, all of which come after that part.
-    const auto first = order_.begin();
-    const auto ordered_end = first + static_cast<std::ptrdiff_t>(ordered_);
-    const auto less = [this](Id a, Id b) { return Less(a, b); };
-    if (ordered_ > 0 && Less(id, *(ordered_end - 1))) {
-      order_.insert(std::upper_bound(first, ordered_end, id, less), id);
-      ++ordered_;
-    } else if (ordered_ == order_.size()) {
-      order_.push_back(id);
-      ++ordered_;
-    } else {
-      order_.push_back(id);
+  const Id id = static_cast<Id>(at_.Size());
+  const bool capitals = HoldsCapitals(name);
+  const std::size_t offset = text_.Size();
+  char* room = text_.Grow(name.size() * (capitals ? 2 : 1));
+  std::memcpy(room, name.data(), name.size());
+  if (capitals) {
+    for (std::size_t i = 0; i < name.size(); ++i) {
+      room[name.size() + i] = static_cast<char>(FoldAscii(static_cast<unsigned char>(name[i])));
     }
   }
+  *at_.Grow(1) = static_cast<std::uint32_t>(offset) | (capitals ? FoldedBit : 0);
+  if (!IsPlainForm(form)) forms_.emplace(id, form);
+  if (!form.Name.empty() || HoldsShiftedLetters(name)) mapped_.insert(id);
+  if (name.find('~') != std::string_view::npos) tildes_at_.push_back(id);
+  ++live_;
+  if (hash_made_) Hash(id);
+  // One that goes among the entries already in order waits to be merged in with any
+  // others of the same burst; any other comes after them anyway.
+  if (!order_.empty() && Less(id, order_.back())) pending_.push_back(id);
   Invalidate();
 }
 
 bool DirIndex::Remove(std::string_view name) {
   Id id = 0;
   if (!Find(name, id)) return false;
-  spans_[id].size = Removed;
+  // Still spelled out in text_ for the comparisons until it is taken out of order_.
+  if (!order_.empty() && !Less(order_.back(), id)) order_stale_ = true;
+  at_[id] |= RemovedBit;
   forms_.erase(id);
   mapped_.erase(id);
   --live_;
   ++removed_;
-  if (order_made_) {
-    const auto it = std::find(order_.begin(), order_.end(), id);
-    if (it != order_.end()) {
-      if (static_cast<std::size_t>(it - order_.begin()) < ordered_) --ordered_;
-      order_.erase(it);
-    }
-  }
   Invalidate();
   if (removed_ >= CompactAfter && removed_ > live_) Compact();
   return true;
@@ -149,30 +195,32 @@ bool DirIndex::SetForm(std::string_view name, const ListedForm& form) {
 }
 
 void DirIndex::Compact() {
-  std::vector<Id> renumbered(spans_.size(), Removed);
-  std::string text, folded;
-  text.reserve(text_.size());
-  folded.reserve(folded_.size());
-  std::vector<Span> spans;
-  spans.reserve(live_);
-  for (Id i = 0; i < spans_.size(); ++i) {
+  SettleOrder();
+  std::vector<Id> renumbered(at_.Size(), NoEntry);
+  Block<char> text;
+  Block<std::uint32_t> at;
+  for (Id i = 0; i < at_.Size(); ++i) {
     if (!IsLive(i)) continue;
-    renumbered[i] = static_cast<Id>(spans.size());
-    spans.push_back(Span{static_cast<std::uint32_t>(text.size()), spans_[i].size});
-    text.append(Name(i));
-    folded.append(Folded(i));
+    renumbered[i] = static_cast<Id>(at.Size());
+    const std::uint32_t from = at_[i] & OffsetMask;
+    const std::size_t size = Name(i).size() * ((at_[i] & FoldedBit) != 0 ? 2 : 1);
+    *at.Grow(1) = static_cast<std::uint32_t>(text.Size()) | (at_[i] & FoldedBit);
+    std::memcpy(text.Grow(size), text_.Data() + from, size);
   }
   std::unordered_map<Id, ListedForm> forms;
   for (auto& [id, form] : forms_) forms.emplace(renumbered[id], std::move(form));
   std::unordered_set<Id> mapped;
   for (Id id : mapped_) mapped.insert(renumbered[id]);
   for (Id& id : order_) id = renumbered[id];
+  std::erase_if(tildes_at_, [this](Id id) { return !IsLive(id); });
+  for (Id& id : tildes_at_) id = renumbered[id];
   text_ = std::move(text);
-  folded_ = std::move(folded);
-  spans_ = std::move(spans);
+  at_ = std::move(at);
   forms_ = std::move(forms);
   mapped_ = std::move(mapped);
   removed_ = 0;
+  slots_ = {};
+  hash_made_ = false;
   Invalidate();
 }
 
@@ -189,29 +237,68 @@ void DirIndex::Invalidate() {
   tildes_made_ = false;
 }
 
-void DirIndex::OrderThrough(std::size_t position) {
-  if (!order_made_) {
-    order_.clear();
-    order_.reserve(live_);
-    for (Id i = 0; i < spans_.size(); ++i) {
-      if (IsLive(i)) order_.push_back(i);
-    }
-    ordered_ = 0;
-    order_made_ = true;
-  }
+void DirIndex::SettleOrder() {
   const auto less = [this](Id a, Id b) { return Less(a, b); };
-  while (ordered_ <= position && ordered_ < order_.size()) {
-    // Each chunk is as large as all before it: a listing that goes on to the end
-    // costs about one sort of the whole, one that stops early a fraction of it.
-    const std::size_t chunk = std::max(FirstChunk, ordered_);
-    const auto first = order_.begin() + static_cast<std::ptrdiff_t>(ordered_);
-    auto last = order_.end();
-    if (order_.size() - ordered_ > chunk) {
-      last = first + static_cast<std::ptrdiff_t>(chunk);
-      std::nth_element(first, last, order_.end(), less);
+  if (order_stale_) {
+    std::erase_if(order_, [this](Id i) { return !IsLive(i); });
+    order_stale_ = false;
+  }
+  std::erase_if(pending_, [this](Id i) { return !IsLive(i); });
+  if (pending_.empty()) return;
+  // Sorted once, and merged from the back: each one added is placed by a binary
+  // search, and the entries after it move once, in one block per entry added.
+  std::sort(pending_.begin(), pending_.end(), less);
+  std::size_t end = order_.size();  // order_[0, end) are where they were
+  order_.resize(order_.size() + pending_.size());
+  for (std::size_t added = pending_.size(); added > 0; --added) {
+    const Id id = pending_[added - 1];
+    const auto first = order_.begin();
+    const auto after = std::upper_bound(first, first + static_cast<std::ptrdiff_t>(end), id, less);
+    std::move_backward(after, first + static_cast<std::ptrdiff_t>(end),
+                       first + static_cast<std::ptrdiff_t>(end + added));
+    end = static_cast<std::size_t>(after - first);
+    order_[end + added - 1] = id;
+  }
+  pending_.clear();
+}
+
+void DirIndex::OrderThrough(std::size_t position) {
+  SettleOrder();
+  const auto less = [this](Id a, Id b) { return Less(a, b); };
+  while (order_.size() <= position && order_.size() < live_) {
+    // The entries after the last in order, each chunk as large as all before it: a
+    // listing that goes on to the end costs a few passes over the directory and
+    // about one sort of it, one that stops early one pass.
+    const bool first = order_.empty();
+    const Id last = first ? NoEntry : order_.back();
+    const auto after = [&](Id i) { return IsLive(i) && (first || Less(last, i)); };
+    const std::size_t chunk = std::max(FirstChunk, order_.size());
+    const std::size_t rest = live_ - order_.size();
+    const std::size_t start = order_.size();
+    if (position + 1 >= live_ || rest <= 4 * chunk) {
+      // Most of the rest is wanted: all of it, sorted.
+      for (Id i = 0; i < at_.Size(); ++i) {
+        if (after(i)) order_.push_back(i);
+      }
+      std::sort(order_.begin() + static_cast<std::ptrdiff_t>(start), order_.end(), less);
+      continue;
     }
-    std::sort(first, last, less);
-    ordered_ = static_cast<std::size_t>(last - order_.begin());
+    // The first `chunk` of the rest, kept in a heap whose top is the greatest.
+    std::vector<Id> heap;
+    heap.reserve(chunk);
+    for (Id i = 0; i < at_.Size(); ++i) {
+      if (!after(i)) continue;
+      if (heap.size() < chunk) {
+        heap.push_back(i);
+        std::push_heap(heap.begin(), heap.end(), less);
+      } else if (Less(i, heap.front())) {
+        std::pop_heap(heap.begin(), heap.end(), less);
+        heap.back() = i;
+        std::push_heap(heap.begin(), heap.end(), less);
+      }
+    }
+    std::sort_heap(heap.begin(), heap.end(), less);
+    order_.insert(order_.end(), heap.begin(), heap.end());
   }
 }
 
@@ -234,18 +321,12 @@ void DirIndex::PrepareGroups() {
   // plain entry joins one when its folded name is a key (a plain name folds alike
   // on both sides); plain entries among themselves are neighbours in listing order.
   std::unordered_map<std::string, std::vector<Id>> groups;
-  std::set<std::size_t> key_sizes;
-  for (Id id : mapped_) {
-    std::string key = Key(id);
-    key_sizes.insert(key.size());
-    groups[std::move(key)].push_back(id);
-  }
-  for (Id i = 0; i < spans_.size(); ++i) {
-    if (!IsLive(i) || IsMapped(i) || key_sizes.count(spans_[i].size) == 0) continue;
-    const auto it = groups.find(std::string(Folded(i)));
-    if (it != groups.end()) it->second.push_back(i);
-  }
+  for (Id id : mapped_) groups[Key(id)].push_back(id);
   for (auto& [key, group] : groups) {
+    Probe(key, [&](Id i) {
+      if (!IsMapped(i)) group.push_back(i);
+      return false;
+    });
     std::sort(group.begin(), group.end(), [this](Id a, Id b) { return Less(a, b); });
     // The one the C64's name finds first keeps it, so that the listed name loads the
     // entry it stands beside: the host name the name maps to, then one equal to it
@@ -275,10 +356,8 @@ void DirIndex::PrepareTildes() {
   derived_ = true;
   tildes_.clear();
   // Every alternate name holds a "~": only names and keys that hold one can equal it.
-  for (Id i = 0; i < spans_.size(); ++i) {
-    if (!IsLive(i)) continue;
-    const std::string_view folded = Folded(i);
-    if (folded.find('~') != std::string_view::npos) tildes_.emplace(folded);
+  for (Id id : tildes_at_) {
+    if (IsLive(id)) tildes_.emplace(Folded(id));
   }
   for (Id id : mapped_) {
     const std::string key = Key(id);
@@ -293,7 +372,7 @@ void DirIndex::AlternatesThrough(std::size_t position) {
   OrderThrough(position - 1);
   PrepareGroups();
   PrepareTildes();
-  alternate_at_.resize(spans_.size(), NoAlternate);
+  alternate_at_.resize(position, NoAlternate);
   for (std::size_t k = alternates_through_; k < position; ++k) {
     const Id id = order_[k];
     const std::string_view listed = Listed(id);
@@ -319,7 +398,7 @@ void DirIndex::AlternatesThrough(std::size_t position) {
     do {
       alternate = FormatAlternateName(listed, ++ordinal);
     } while (tildes_.count(FoldedName(alternate)) != 0);
-    alternate_at_[id] = static_cast<std::uint32_t>(alternates_.size());
+    alternate_at_[k] = static_cast<std::uint32_t>(alternates_.size());
     alternates_.push_back(static_cast<char>(alternate.size()));
     alternates_.append(alternate);
   }
@@ -329,21 +408,23 @@ void DirIndex::AlternatesThrough(std::size_t position) {
 std::string_view DirIndex::AlternateAt(std::size_t position) {
   if (position >= live_) return {};
   AlternatesThrough(position + 1);
-  const std::uint32_t at = alternate_at_[order_[position]];
+  const std::uint32_t at = alternate_at_[position];
   if (at == NoAlternate) return {};
   return std::string_view(alternates_).substr(at + 1, static_cast<unsigned char>(alternates_[at]));
 }
 
 std::string_view DirIndex::Alternate(Id id) {
+  if (id >= at_.Size() || !IsLive(id)) return {};
   OrderThrough(live_);
-  const auto it = std::find(order_.begin(), order_.end(), id);
-  if (it == order_.end()) return {};
+  const auto it =
+      std::lower_bound(order_.begin(), order_.end(), id, [this](Id a, Id b) { return Less(a, b); });
+  if (it == order_.end() || *it != id) return {};
   return AlternateAt(static_cast<std::size_t>(it - order_.begin()));
 }
 
 bool DirIndex::FoldedMatch(std::string_view folded, Id& id, bool plain_only) const {
   bool found = false;
-  Scan(folded_, folded, [&](Id i) {
+  Probe(folded, [&](Id i) {
     if (plain_only && IsMapped(i)) return false;
     if (!found || Less(i, id)) id = i;
     found = true;
@@ -357,33 +438,36 @@ bool DirIndex::FindFolded(std::string_view name, Id& id) const {
 }
 
 bool DirIndex::AnyFolded(std::string_view name, std::string_view except) const {
-  return Scan(folded_, FoldedName(name), [&](Id i) { return Name(i) != except; });
+  return Probe(FoldedName(name), [&](Id i) { return Name(i) != except; });
 }
 
 bool DirIndex::FindAlternate(std::string_view name, Id& id) {
   const std::string folded = FoldedName(name);
   if (folded.find('~') == std::string::npos) return false;
   AlternatesThrough(live_);
-  const auto alternate_of = [this](Id i) {
-    const std::uint32_t at = alternate_at_[i];
+  const auto alternate_of = [this](std::uint32_t k) {
+    const std::uint32_t at = alternate_at_[k];
     return std::string_view(alternates_)
         .substr(at + 1, static_cast<unsigned char>(alternates_[at]));
   };
-  const auto less = [&](Id a, Id b) { return CompareFolded(alternate_of(a), alternate_of(b)) < 0; };
+  const auto less = [&](std::uint32_t a, std::uint32_t b) {
+    return CompareFolded(alternate_of(a), alternate_of(b)) < 0;
+  };
   if (!by_alternate_made_) {
     by_alternate_.clear();
-    for (Id i : order_) {
-      if (alternate_at_[i] != NoAlternate) by_alternate_.push_back(i);
+    for (std::uint32_t k = 0; k < alternates_through_; ++k) {
+      if (alternate_at_[k] != NoAlternate) by_alternate_.push_back(k);
     }
     // Stable: of equal alternates, the first in listing order answers.
     std::stable_sort(by_alternate_.begin(), by_alternate_.end(), less);
     by_alternate_made_ = true;
   }
-  const auto it = std::lower_bound(
-      by_alternate_.begin(), by_alternate_.end(), folded,
-      [&](Id i, const std::string& wanted) { return CompareFolded(alternate_of(i), wanted) < 0; });
+  const auto it = std::lower_bound(by_alternate_.begin(), by_alternate_.end(), folded,
+                                   [&](std::uint32_t k, const std::string& wanted) {
+                                     return CompareFolded(alternate_of(k), wanted) < 0;
+                                   });
   if (it == by_alternate_.end() || !EqualsFolded(alternate_of(*it), folded)) return false;
-  id = *it;
+  id = order_[*it];
   return true;
 }
 

@@ -3,23 +3,32 @@
 // the C64 name inside a P00 container) and the alternate names some of them are
 // listed under.
 //
-// A directory may hold a hundred thousand entries, while a listing shows at most
-// 2,046 of them, so the index does no more than what is asked of it:
-// - the names sit back to back in one block of text, beside their folded forms;
-// - the listing order is made as far as a listing reaches (a partial selection in
-//   chunks that double), never by sorting the whole directory up front;
+// A directory may hold a million entries, while a listing shows at most 2,046 of
+// them, so the index does no more than what is asked of it, and keeps little more
+// than the names' own bytes:
+// - the names sit back to back in one block of text, each one's folded form after
+//   it only where that differs (a name with capitals): an entry costs its name and a
+//   four-byte offset, plus some five bytes in the hash of folded names once a
+//   look-up needs it;
+// - the listing order is made only as far as a listing reaches (the first entries
+//   picked in chunks that double, each a pass over the rest), never by sorting the
+//   whole directory up front;
 // - the alternate names follow entry by entry along that order, as each depends
 //   only on the entries before it and on the names that hold a "~";
-// - a look-up without regard to case runs over the folded block and sorts nothing;
-// - entries are added and removed in place, so a change needs no second read.
+// - a look-up by name, exact or without regard to case, is one probe of the hash;
+// - entries are added and removed in place: those that go among the entries already
+//   in order wait, and a burst of them is sorted once and merged into that order in
+//   one pass when it is next asked for, so a change costs what it changes.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "storage/listed_form.h"
@@ -66,11 +75,46 @@ class DirIndex {
   bool FindListed(std::string_view name, Id& id);
 
  private:
-  struct Span {
-    std::uint32_t offset;
-    std::uint32_t size;
+  // A growing array of plain values in one allocation that realloc extends: a large
+  // one is moved by the page tables rather than copied, so a million names are never
+  // held twice while the block grows.
+  template <typename T>
+  class Block {
+   public:
+    Block() = default;
+    Block(const Block&) = delete;
+    Block& operator=(const Block&) = delete;
+    Block(Block&& other) noexcept { Swap(other); }
+    Block& operator=(Block&& other) noexcept {
+      Block gone(std::move(other));
+      Swap(gone);
+      return *this;
+    }
+    ~Block() { std::free(data_); }
+    T* Data() { return data_; }
+    const T* Data() const { return data_; }
+    std::size_t Size() const { return size_; }
+    T& operator[](std::size_t i) { return data_[i]; }
+    const T& operator[](std::size_t i) const { return data_[i]; }
+    // Room for `n` more; the old values stay where they were.
+    T* Grow(std::size_t n);
+
+   private:
+    void Swap(Block& other) noexcept {
+      std::swap(data_, other.data_);
+      std::swap(size_, other.size_);
+      std::swap(capacity_, other.capacity_);
+    }
+    T* data_ = nullptr;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
   };
-  static constexpr std::uint32_t Removed = UINT32_MAX;
+
+  // An entry's place in text_, with two flags above it.
+  static constexpr std::uint32_t RemovedBit = 1u << 31;
+  static constexpr std::uint32_t FoldedBit = 1u << 30;  // its folded form follows its name
+  static constexpr std::uint32_t OffsetMask = FoldedBit - 1;
+  static constexpr Id NoEntry = UINT32_MAX;
   static constexpr std::uint32_t NoAlternate = UINT32_MAX;
 
   std::string_view Folded(Id id) const;
@@ -78,11 +122,14 @@ class DirIndex {
   // What the entry lists as, its letters folded as the C64's names are.
   std::string Key(Id id) const;
   bool IsMapped(Id id) const { return mapped_.count(id) != 0; }
-  bool IsLive(Id id) const { return spans_[id].size != Removed; }
+  bool IsLive(Id id) const { return (at_[id] & RemovedBit) == 0; }
   bool Less(Id a, Id b) const;
-  // Forgets what was worked out from the entries: order, alternates and groups.
+  // Forgets what was worked out from the entries: alternates and groups.
   void Invalidate();
   void Compact();
+  // Takes the entries removed since out of the order made, and merges those added
+  // among it in.
+  void SettleOrder();
   // Makes the listing order good through `position` (or to the end).
   void OrderThrough(std::size_t position);
   // Works out the alternates of the entries before `position` in listing order.
@@ -90,17 +137,21 @@ class DirIndex {
   // Groups the entries that list the same as a mapped entry once folded.
   void PrepareGroups();
   void PrepareTildes();
-  // Calls `match` with each entry whose text in `block` (text_ or folded_) is
-  // `wanted`, until it returns true; whether one did.
+  // The hash of folded names: made at the first look-up, kept up to date after.
+  void MakeHash(std::size_t slots) const;
+  void Hash(Id id) const;
+  void Insert(Id id) const;
+  std::size_t Home(std::string_view folded) const;
+  // Calls `match` with each live entry whose folded name is `folded`, until it
+  // returns true; whether one did.
   template <typename Match>
-  bool Scan(const std::string& block, std::string_view wanted, Match match) const;
+  bool Probe(std::string_view folded, Match match) const;
   // The first entry in listing order whose folded name is `folded` (of plain entries
   // only, when `plain_only`).
   bool FoldedMatch(std::string_view folded, Id& id, bool plain_only) const;
 
-  std::string text_;    // every name, back to back
-  std::string folded_;  // the same in lower case (FoldedName), at the same offsets
-  std::vector<Span> spans_;
+  Block<char> text_;         // per entry: its name and, if other, its folded form
+  Block<std::uint32_t> at_;  // per entry: where that starts, and the flags above
   std::size_t live_ = 0;
   std::size_t removed_ = 0;
   std::unordered_map<Id, ListedForm> forms_;  // every form but a plain entry's
@@ -108,9 +159,17 @@ class DirIndex {
   // PETSCII mapping changes, or one holding the bytes the C64's letters fold from.
   std::unordered_set<Id> mapped_;
 
-  std::vector<Id> order_;  // listing order up to `ordered_`; the rest all after it
-  std::size_t ordered_ = 0;
-  bool order_made_ = false;
+  // Open addressing with linear probing; removed entries stay in it, passed over,
+  // until the next Compact or growth.
+  mutable std::vector<Id> slots_;
+  mutable std::size_t hashed_ = 0;  // entries in slots_, removed ones included
+  mutable bool hash_made_ = false;
+
+  // The first entries in listing order; every live entry not in it, nor in
+  // pending_, comes after its last.
+  std::vector<Id> order_;
+  std::vector<Id> pending_;   // added since, going among order_: not merged yet
+  bool order_stale_ = false;  // entries of order_ were removed since
 
   // Groups of entries that list the same once folded, where a mapped entry is among
   // them: the key, and the entry that keeps the listed name.
@@ -119,15 +178,19 @@ class DirIndex {
   std::unordered_set<Id> grouped_;  // the members that are not the keeper
   bool groups_made_ = false;
 
+  std::vector<Id> tildes_at_;  // entries whose names hold a "~", removed ones included
   // Names and keys holding a "~", folded: an alternate equal to one is passed over.
   std::unordered_set<std::string> tildes_;
   bool tildes_made_ = false;
 
-  std::vector<std::uint32_t> alternate_at_;  // per entry: offset into alternates_ or NoAlternate
-  std::string alternates_;                   // a length byte, then the name, for each
+  // Per position in listing order, up to alternates_through_: an offset into
+  // alternates_, or NoAlternate.
+  std::vector<std::uint32_t> alternate_at_;
+  std::string alternates_;                              // a length byte, then the name, for each
   std::unordered_map<std::string, unsigned> ordinals_;  // alternate prefix -> last ordinal
   std::size_t alternates_through_ = 0;
-  std::vector<Id> by_alternate_;  // entries with alternates, by folded alternate; once complete
+  // Positions with alternates, by folded alternate; once complete.
+  std::vector<std::uint32_t> by_alternate_;
   bool by_alternate_made_ = false;
   bool derived_ = false;  // whether anything above was worked out since the last change
 };

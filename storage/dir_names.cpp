@@ -25,8 +25,11 @@ constexpr time_t SettledSeconds = 2;
 // The most new containers of one directory whose header is looked for again.
 constexpr std::size_t MaxUnsure = 64;
 
-// The most changes of one directory applied to its index at one look.
-constexpr std::size_t MaxChangesApplied = 1000;
+// A burst of changes of one directory is applied to its index while it is no more
+// than this many changes or this share of the entries: past both, reading the
+// directory afresh costs about as much.
+constexpr std::size_t ChangesAlwaysApplied = 1000;
+constexpr std::size_t ChangesShareDivisor = 2;
 
 // Only changes of the directory's own entries: events on what is inside them (a
 // file written) would make the kernel mark every entry of a large directory when
@@ -218,10 +221,10 @@ void DirNamesCache::CatchUpWithChanges() {
       const auto it = std::find_if(kept_.begin(), kept_.end(),
                                    [&](const Kept& k) { return k.watch == event->wd; });
       if (it == kept_.end()) continue;
-      // Each change looks its name up in the whole index: after very many, reading
-      // the directory afresh costs less.
+      // Each change costs a probe of the index's hash and, for one that goes among
+      // the entries already listed, a place in the merge the next listing makes.
       it->heard = true;
-      if (++it->changes > MaxChangesApplied) {
+      if (++it->changes > std::max(ChangesAlwaysApplied, it->index->Size() / ChangesShareDivisor)) {
         Drop(static_cast<std::size_t>(it - kept_.begin()));
         continue;
       }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <random>
 #include <set>
 #include <string>
@@ -143,6 +144,9 @@ void ExpectAgrees(DirIndex& index, const std::vector<Entry>& entries, const std:
     ASSERT_EQ(index.Name(id), model.names[k]) << context << " at " << k;
     ASSERT_EQ(index.AlternateAt(k), model.alternates[k]) << context << " " << model.names[k];
     ASSERT_EQ(index.Form(id).Name, model.forms[k].Name) << context << " " << model.names[k];
+    if (k % query_stride == 0) {
+      ASSERT_EQ(index.Alternate(id), model.alternates[k]) << context << " " << model.names[k];
+    }
   }
   EXPECT_FALSE(index.At(model.names.size(), id)) << context;
 
@@ -217,6 +221,92 @@ TEST(DirIndex, StaysInAgreementAsEntriesComeAndGo) {
       EXPECT_FALSE(index.Remove("never there"));
     }
     ExpectAgrees(index, entries, "seed " + std::to_string(seed));
+  }
+}
+
+// Bursts of changes as a directory's watch hears them: adds, removes, renames and
+// rewritten containers mixed, on an index whose order was made partly, wholly or not
+// at all, some of them while a listing is under way.
+TEST(DirIndex, StaysInAgreementThroughBurstsOfChanges) {
+  const struct {
+    const char* what;
+    std::size_t entries;  // before the burst
+    std::size_t changes;
+    std::size_t listed;         // how far a listing got before it; SIZE_MAX: all
+    std::size_t spread;         // numbers appended to names, so that many differ
+    bool first;                 // every name added lists before the others
+    bool shrinking;             // removes and renames only: the index compacts
+    std::size_t listing_every;  // a listing step after this many changes; 0: none
+    std::size_t query_stride;
+  } rows[] = {
+      {"never listed", 200, 150, 0, 40, false, false, 0, 1},
+      {"a burst larger than the directory", 40, 300, 10, 40, false, false, 7, 1},
+      {"listed in part", 400, 250, 60, 60, false, false, 0, 1},
+      {"listed in part, listing meanwhile", 400, 250, 60, 60, false, false, 3, 1},
+      {"listed to the end", 400, 250, SIZE_MAX, 60, false, false, 11, 1},
+      {"emptied while listed", 2000, 1500, 700, 900, false, true, 53, 3},
+      {"chunks of a large one", 12000, 1500, 3000, 6000, false, false, 97, 41},
+      {"all among the first listed", 12000, 1500, 100, 6000, true, false, 0, 41},
+      {"large one listed to the end", 12000, 1200, SIZE_MAX, 6000, true, false, 131, 41},
+  };
+  unsigned seed = 300;
+  for (const auto& row : rows) {
+    RandomDirectory random(++seed);
+    std::vector<Entry> entries;
+    std::set<std::string> taken;
+    DirIndex index;
+    bool bursting = false;
+    const auto new_name = [&] {
+      for (;;) {
+        std::string name = random.Name() + " " + std::to_string(random.Pick(row.spread));
+        if (row.first && bursting) name.insert(0, "  ");
+        if (taken.insert(name).second) return name;
+      }
+    };
+    while (entries.size() < row.entries) {
+      const std::string name = new_name();
+      entries.push_back(Entry{name, random.Form(name)});
+      index.Add(name, entries.back().form);
+    }
+    DirIndex::Id id = 0;
+    const std::size_t listed = std::min(row.listed, entries.size());
+    if (listed > 0) {
+      index.At(listed - 1, id);
+      index.AlternateAt(listed - 1);
+    }
+    bursting = true;
+    for (std::size_t change = 1; change <= row.changes; ++change) {
+      std::size_t kind = entries.empty() ? 0 : random.Pick(6);
+      if (row.shrinking && !entries.empty()) kind = random.Pick(4) == 0 ? 5 : 4;
+      if (kind <= 2) {
+        const std::string name = new_name();
+        entries.push_back(Entry{name, random.Form(name)});
+        index.Add(name, entries.back().form);
+      } else {
+        const std::size_t victim = random.Pick(entries.size());
+        Entry& entry = entries[victim];
+        if (kind == 3) {
+          entry.form = random.Form(entry.name);
+          ASSERT_TRUE(index.SetForm(entry.name, entry.form)) << row.what;
+        } else {
+          // Removed, or renamed: the old name goes and a new one comes.
+          ASSERT_TRUE(index.Remove(entry.name)) << row.what << " " << entry.name;
+          taken.erase(entry.name);
+          entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(victim));
+          if (kind == 5) {
+            const std::string name = new_name();
+            entries.push_back(Entry{name, random.Form(name)});
+            index.Add(name, entries.back().form);
+          }
+        }
+      }
+      if (row.listing_every != 0 && change % row.listing_every == 0) {
+        const std::size_t position = random.Pick(std::min<std::size_t>(entries.size(), 2100) + 1);
+        index.At(position, id);
+        index.AlternateAt(position);
+      }
+    }
+    ExpectAgrees(index, entries, row.what, row.query_stride);
   }
 }
 

@@ -150,6 +150,26 @@ TEST_F(DirNamesCacheTest, ManyChangesAtOnceAreReadAfresh) {
   EXPECT_EQ(Listed(volume).size(), std::size_t{1500 + Entries / 2});
 }
 
+TEST_F(DirNamesCacheTest, ABurstSmallerThanHalfTheDirectoryIsAppliedInPlace) {
+  for (int i = 0; i < 3000; ++i) Touch("c filler " + std::to_string(i));
+  PosixVolume volume(root_.string());
+  EXPECT_GT(AlternateLookupCalls(volume, "a_rath~1"), std::uint64_t{Entries});
+  // More changes than a fixed cap would apply, fewer than half the entries: new
+  // names that list first and last, removals and renames among those listed first.
+  for (int i = 0; i < 1200; ++i) Touch((i % 2 == 0 ? "0 new " : "zz new ") + std::to_string(i));
+  for (int i = 0; i < 200; ++i) {
+    const std::string name = "a rather long name " + std::to_string(i);
+    if (i % 2 == 0) {
+      ASSERT_EQ(unlink((root_ / name).c_str()), 0);
+    } else {
+      ASSERT_EQ(rename((root_ / name).c_str(), (root_ / ("b moved " + name)).c_str()), 0);
+    }
+  }
+  EXPECT_LT(AlternateLookupCalls(volume, "a_rath~2"), 100u);
+  PosixVolume fresh(root_.string());
+  EXPECT_EQ(Listed(volume), Listed(fresh));
+}
+
 TEST_F(DirNamesCacheTest, ASearchUnderWayKeepsWhatItStartedWith) {
   PosixVolume volume(root_.string());
   int error = 0;
