@@ -59,5 +59,7 @@ add_custom_command(
 add_custom_target(debian_changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/debian/changelog.gz)
 install(FILES ${CMAKE_BINARY_DIR}/debian/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/dorvane)
+install(FILES ${CMAKE_SOURCE_DIR}/data/debian/lintian-overrides
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME dorvane)
 
 include(CPack)
