@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "app/plain_cause.h"
 #include "link/monotonic_clock.h"
 #include "link/os_error.h"
 #include "platform/file_size_limit.h"
@@ -69,7 +70,7 @@ int main(int argc, char* argv[]) {
   dorvane::WindowOptions options;
   if (auto mistake =
           dorvane::ParseWindowOptions(std::vector<std::string>(argv, argv + argc), options)) {
-    std::fprintf(stderr, "dorvane: %s\n%s", mistake->c_str(), dorvane::WindowUsage);
+    std::fprintf(stderr, "dorvane: %s\nTry 'dorvane --help'.\n", mistake->c_str());
     return 2;
   }
   if (options.Help) {
@@ -94,7 +95,8 @@ int main(int argc, char* argv[]) {
 
   const std::string served = options.Root.empty() ? CurrentDirectory() : options.Root;
   if (served.empty()) {
-    std::fprintf(stderr, "dorvane: cannot tell the current directory: %s\n", std::strerror(errno));
+    std::fprintf(stderr, "dorvane: cannot tell the current directory: %s\n",
+                 dorvane::PlainCause(errno).c_str());
     return 1;
   }
   // A folder that cannot be served ends here, with a message that names it.
@@ -102,7 +104,8 @@ int main(int argc, char* argv[]) {
   try {
     volume = std::make_unique<dorvane::PosixVolume>(served);
   } catch (const dorvane::OsError& error) {
-    std::fprintf(stderr, "dorvane: %s: %s\n", served.c_str(), error.what());
+    std::fprintf(stderr, "dorvane: %s%s: %s\n", options.RootOption ? "--root " : "", served.c_str(),
+                 dorvane::DirectoryCause(error.Code()).c_str());
     return 1;
   }
 

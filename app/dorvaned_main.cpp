@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "app/headless_panel.h"
+#include "app/plain_cause.h"
 #include "link/link.h"
 #include "link/monotonic_clock.h"
 #include "link/os_error.h"
@@ -24,7 +25,7 @@ namespace {
 
 constexpr const char* Usage =
     "Usage: dorvaned (--port DEVICE | --listen [HOST:]PORT | --stdio) [--ip232]\n"
-    "                [--root DIR] [--allow-delete]\n"
+    "                [--root DIR] [--allow-delete] [--timestamps]\n"
     "Serves a directory to a C64 over an RS-232 cable, an emulator's network link or\n"
     "its pipe, without a window.\n"
     "\n"
@@ -38,17 +39,20 @@ constexpr const char* Usage =
     "  --ip232          the emulator's ip232 escaping, with --listen or --stdio\n"
     "  --root DIR       the directory to serve (default: the current directory)\n"
     "  --allow-delete   let the C64 delete files and directories (refused by default)\n"
-    "  --help           show this text and exit\n"
-    "  --version        show the version and exit\n"
+    "  -t, --timestamps put the local time before each line of the log\n"
+    "  -h, --help       show this text and exit\n"
+    "  -V, --version    show the version and exit\n"
     "\n"
     "The log goes to standard output, one line each. SIGINT, SIGTERM or SIGHUP stops\n"
-    "serving; so does the end of input with --stdio.\n";
+    "serving; so does the end of input with --stdio. Exit status: 0 after a stop, 1\n"
+    "when serving could not start or ended on an error, 2 for a wrong command line.\n";
 
 struct Options {
   std::string port;
   std::string root = ".";
   bool allow_delete = false;
   bool ip232 = false;
+  bool timestamps = false;
   bool help = false;
   bool version = false;
 };
@@ -66,8 +70,10 @@ std::optional<std::string> ParseOptions(int argc, char** argv, Options& options)
     std::optional<std::string> mistake;
     if (arg == "--help" || arg == "-h") {
       options.help = true;
-    } else if (arg == "--version") {
+    } else if (arg == "--version" || arg == "-V") {
       options.version = true;
+    } else if (arg == "--timestamps" || arg == "-t") {
+      options.timestamps = true;
     } else if (arg == "--allow-delete") {
       options.allow_delete = true;
     } else if (arg == "--port") {
@@ -93,7 +99,8 @@ std::optional<std::string> ParseOptions(int argc, char** argv, Options& options)
     } else if (arg.rfind("--root=", 0) == 0) {
       options.root = arg.substr(7);
     } else {
-      mistake = "unknown argument: " + arg;
+      mistake = arg.size() > 1 && arg[0] == '-' ? "unknown option: " + arg
+                                                : "unexpected argument: " + arg;
     }
     if (mistake) return mistake;
   }
@@ -142,7 +149,8 @@ int Serve(const Options& options) {
   try {
     root = std::make_unique<dorvane::PosixVolume>(options.root);
   } catch (const dorvane::OsError& error) {
-    std::fprintf(stderr, "dorvaned: --root %s: %s\n", options.root.c_str(), error.what());
+    std::fprintf(stderr, "dorvaned: --root %s: %s\n", options.root.c_str(),
+                 dorvane::DirectoryCause(error.Code()).c_str());
     return 1;
   }
   dorvane::ServedVolume volume(*root);  // the tree, and the disk images in it as drives
@@ -155,6 +163,7 @@ int Serve(const Options& options) {
   const auto name = dorvane::ParseNetworkPortName(options.port, ignored);
   const bool on_stdio = name && name->Type == dorvane::NetworkPortName::Kind::kStdio;
   dorvane::HeadlessPanel panel(on_stdio ? stderr : stdout, !options.allow_delete);
+  if (options.timestamps) panel.StampLines();
   dorvane::Link link(panel, clock, ports);
   // A stop signal cuts the port's sleep short, so between requests the server may
   // sleep far longer than a window could and stay near 0 % of a core while idle.
@@ -173,7 +182,7 @@ int Serve(const Options& options) {
 int main(int argc, char** argv) {
   Options options;
   if (auto mistake = ParseOptions(argc, argv, options)) {
-    std::fprintf(stderr, "dorvaned: %s\n%s", mistake->c_str(), Usage);
+    std::fprintf(stderr, "dorvaned: %s\nTry 'dorvaned --help'.\n", mistake->c_str());
     return 2;
   }
   if (options.help) {
@@ -186,6 +195,12 @@ int main(int argc, char** argv) {
   }
   try {
     return Serve(options);
+  } catch (const dorvane::OsError& error) {
+    // The system's refusal that ended serving, in its words rather than its number.
+    std::fflush(stdout);
+    std::fprintf(stderr, "dorvaned: serving stopped: %s\n",
+                 dorvane::PlainCause(error.Code()).c_str());
+    return 1;
   } catch (const std::exception& error) {
     // An error that ends serving (a listen that cannot start among them): the
     // operator reads its text, as in the window's box.

@@ -1,6 +1,8 @@
 #include "app/headless_panel.h"
 
+#include <chrono>
 #include <csignal>
+#include <ctime>
 
 namespace dorvane {
 namespace {
@@ -8,6 +10,20 @@ namespace {
 volatile std::sig_atomic_t stop_signal = 0;
 
 extern "C" void OnStopSignal(int) { stop_signal = 1; }
+
+// "2026-12-08 14:03:27.512 ": the local time to the millisecond, and a space.
+std::string LocalTimeStamp(std::chrono::system_clock::time_point when) {
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
+  const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          when - std::chrono::system_clock::from_time_t(seconds))
+                          .count();
+  std::tm local{};
+  localtime_r(&seconds, &local);
+  char text[40];
+  const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+  std::snprintf(text + length, sizeof text - length, ".%03d ", static_cast<int>(millis));
+  return text;
+}
 
 }  // namespace
 
@@ -31,6 +47,7 @@ void InstallStopSignals() {
 bool StopSignalSeen() { return stop_signal != 0; }
 
 void HeadlessPanel::LogLine(const std::string& text) {
+  if (stamped_) std::fputs(LocalTimeStamp(std::chrono::system_clock::now()).c_str(), out_);
   // Written by size: a name from the C64 may hold any byte, 0x00 included.
   std::fwrite(text.data(), 1, text.size(), out_);
   std::fputc('\n', out_);

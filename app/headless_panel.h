@@ -25,6 +25,10 @@ class HeadlessPanel : public OperatorPanel {
   // The link whose StopRequested a stop signal sets; set before serving starts.
   void AttachLink(Link& link) { link_ = &link; }
 
+  // Puts the local time before each line from now on (a terminal or a file has
+  // none; the journal has its own and needs no second one).
+  void StampLines() { stamped_ = true; }
+
   // Written and flushed at once, so a reader of a pipe sees each line as it happens.
   void LogLine(const std::string& text) override;
   void PumpEvents() override;
@@ -45,6 +49,7 @@ class HeadlessPanel : public OperatorPanel {
   std::FILE* out_;
   bool protect_;
   bool closed_ = false;
+  bool stamped_ = false;
   Link* link_ = nullptr;
 };
 

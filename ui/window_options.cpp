@@ -43,7 +43,7 @@ std::optional<std::string> ParseWindowOptions(const std::vector<std::string>& ar
       only_folders = true;
     } else if (arg == "--help" || arg == "-h") {
       options.Help = true;
-    } else if (arg == "--version") {
+    } else if (arg == "--version" || arg == "-V") {
       options.Version = true;
     } else if (arg == "--start") {
       options.Start = true;
@@ -54,8 +54,10 @@ std::optional<std::string> ParseWindowOptions(const std::vector<std::string>& ar
       if (options.Port.empty()) mistake = "--port needs a value";
     } else if (arg == "--root") {
       mistake = value(options.Root);
+      options.RootOption = true;
     } else if (arg.rfind("--root=", 0) == 0) {
       options.Root = arg.substr(7);
+      options.RootOption = true;
       if (options.Root.empty()) mistake = "--root needs a value";
     } else if (OneOf(arg, QtWithValue) && i + 1 < args.size()) {
       options.QtArguments.push_back(arg);

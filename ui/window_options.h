@@ -9,22 +9,25 @@
 namespace dorvane {
 
 inline constexpr const char* WindowUsage =
-    "Usage: dorvane [--port DEVICE] [--root DIR] [--start] [--help] [--version] [FOLDER]\n"
+    "Usage: dorvane [--port DEVICE] [--root DIR] [--start] [-h|--help] [-V|--version]\n"
+    "               [FOLDER]\n"
     "Lends a folder to a C64 over an RS-232 cable, in a window.\n"
     "\n"
     "  --port DEVICE   put DEVICE (any serial device or pseudo-terminal) behind Com1\n"
     "                  and pick it\n"
     "  --root DIR      the folder to serve; FOLDER says the same (default: the folder\n"
-    "                  the program was started in)\n"
+    "                  served last, the first time the one the program was started in)\n"
     "  --start         start serving at once, as if Start were pressed\n"
-    "  --help          show this text and exit\n"
-    "  --version       show the version and exit\n"
+    "  -h, --help      show this text and exit\n"
+    "  -V, --version   show the version and exit\n"
     "\n"
-    "Qt's own options (-platform, -style, ...) are passed on to Qt.\n";
+    "Qt's own options (-platform, -style, ...) are passed on to Qt. Exit status: 0\n"
+    "after Quit, 2 for a wrong command line, 1 when it cannot start for another reason.\n";
 
 struct WindowOptions {
-  std::string Port;  // empty: Com1 to Com4 are the serial devices found
-  std::string Root;  // empty: the current directory
+  std::string Port;         // empty: Com1 to Com4 are the serial devices found
+  std::string Root;         // empty: the remembered folder, else the current one
+  bool RootOption = false;  // Root came from --root, not from FOLDER
   bool Start = false;
   bool Help = false;
   bool Version = false;

@@ -19,9 +19,15 @@ window (dorvaned) with a systemd service per serial device, and dorvane-peer,
 which plays the C64's side to check a cable and a server.")
 set(CPACK_DEBIAN_PACKAGE_SECTION comm)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# dpkg-shlibdeps finds the libraries' packages; the maintainer scripts need adduser.
+# dpkg-shlibdeps finds the libraries' packages; the maintainer scripts need adduser,
+# and deb-systemd-invoke of init-system-helpers to stop and restart the service.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, init-system-helpers (>= 1.54~)")
+if(DORVANE_BUILD_UI)
+  # Qt loads the window system's plugin at run time, so the libraries found do not
+  # name it: without it the window cannot start at all.
+  string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", qt6-qpa-plugins")
+endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 set(CPACK_STRIP_FILES ON)
@@ -53,5 +59,7 @@ add_custom_command(
 add_custom_target(debian_changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/debian/changelog.gz)
 install(FILES ${CMAKE_BINARY_DIR}/debian/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/dorvane)
+install(FILES ${CMAKE_SOURCE_DIR}/data/debian/lintian-overrides
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME dorvane)
 
 include(CPack)

@@ -169,7 +169,7 @@ TEST(Dorvaned, RefusalsAtStart) {
       {{"--port", missing, "--root", (root.path / "nothing").string()},
        1,
        {},
-       "OS Error.  Code: 2."},
+       ": no such directory"},
       {{"--version"}, 0, {"dorvaned " DORVANE_VERSION}, ""},
       {{"--root", root.path.string()}, 2, {}, "--port"},
       {{"--port", missing, "--bogus"}, 2, {}, "--bogus"},

@@ -56,9 +56,12 @@ TEST(WindowCommandLine, HelpVersionAndMistakesWithoutADisplay) {
   } cases[] = {
       {{"--version"}, 0, "dorvane " DORVANE_VERSION "\n", ""},
       {{"--help"}, 0, "Usage: dorvane [--port DEVICE] [--root DIR]", ""},
-      {{"--bogus"}, 2, "", "dorvane: unknown option: --bogus\nUsage: dorvane"},
-      {{"--port"}, 2, "", "dorvane: --port needs a value\nUsage: dorvane"},
-      {{"--root", "/this/folder/is/missing"}, 1, "", "dorvane: /this/folder/is/missing: "},
+      {{"--bogus"}, 2, "", "dorvane: unknown option: --bogus\nTry 'dorvane --help'.\n"},
+      {{"--port"}, 2, "", "dorvane: --port needs a value\nTry 'dorvane --help'.\n"},
+      {{"--root", "/this/folder/is/missing"},
+       1,
+       "",
+       "dorvane: --root /this/folder/is/missing: no such directory\n"},
       {{"--root", "/"}, 1, "", "dorvane: no display: neither DISPLAY nor WAYLAND_DISPLAY"},
   };
   for (const auto& c : cases) {

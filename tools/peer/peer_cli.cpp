@@ -28,8 +28,8 @@ const char* const CliUsage =
     "  --force         let load replace an existing file\n"
     "  --pace-us US    hold back every byte written to this interval (86.8 is the\n"
     "                  speed of a 115200 baud cable)\n"
-    "  --help          show this text\n"
-    "  --version       show the version\n"
+    "  -h, --help      show this text\n"
+    "  -V, --version   show the version\n"
     "\n"
     "Names and commands are sent in PETSCII as the C64 types them. The server's\n"
     "answer is reported in words and by name (\"file not found (stOpenError)\"); the\n"
@@ -74,7 +74,7 @@ std::optional<CliRequest> ParseCommandLine(const std::vector<std::string>& args,
     } else if (arg == "--help" || arg == "-h") {
       request.Action = CliAction::kHelp;
       return request;
-    } else if (arg == "--version") {
+    } else if (arg == "--version" || arg == "-V") {
       request.Action = CliAction::kVersion;
       return request;
     } else if (arg == "--port") {
