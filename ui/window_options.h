@@ -16,7 +16,7 @@ inline constexpr const char* WindowUsage =
     "  --port DEVICE   put DEVICE (any serial device or pseudo-terminal) behind Com1\n"
     "                  and pick it\n"
     "  --root DIR      the folder to serve; FOLDER says the same (default: the folder\n"
-    "                  served last, the first time the one the program was started in)\n"
+    "                  served last, at first the one the program was started in)\n"
     "  --start         start serving at once, as if Start were pressed\n"
     "  -h, --help      show this text and exit\n"
     "  -V, --version   show the version and exit\n"
