@@ -3,12 +3,13 @@
  * writes what it left.
  *
  *   load NAME DEVICE SA ADDR OUT     LOAD"NAME",DEVICE,SA with X/Y = ADDR (hex)
- *   save NAME DEVICE START END OUT   SAVE of START..END-1 (hex), the memory
- *                                    holding byte i*7+3 at address $4000+i
+ *   verify NAME DEVICE SA ADDR OUT   the same as VERIFY
+ *   save NAME DEVICE START END OUT   SAVE of START..END-1 (hex)
  *
- * OUT.txt gets one line: "carry A end ST start searching loading saving passed"
- * (numbers in hex); after a load OUT gets the memory from the start used up to
- * the end address. The hooks serve device 8; stdin/stdout are the line. */
+ * Memory $4000-$BFFF holds byte i*7+3 at address $4000+i beforehand. OUT.txt gets
+ * one line: "carry A end ST start searching loading saving passed" (numbers in
+ * hex); after a load or verify OUT gets the memory from the start used up to the
+ * end address. The hooks serve device 8; stdin/stdout are the line. */
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -39,24 +40,26 @@ int main(int argc, char* argv[]) {
   static char path[200];
   unsigned start = 0;
   unsigned i;
+  unsigned n;
   int out;
   FILE* report;
   if (argc != 7) return 2;
   dv_init();
   for (i = 0; i < 0x8000u; ++i) POKE(0x4000u + i, i * 7 + 3);
   set_cells(argv[2], argv[3]);
-  if (strcmp(argv[1], "load") == 0) {
+  if (strcmp(argv[1], "load") == 0 || strcmp(argv[1], "verify") == 0) {
     POKE(0xB9, (unsigned char)atoi(argv[4]));
     start = (unsigned)strtoul(argv[5], 0, 16);
     POKE(0xC3, start & 0xFF);
     POKE(0xC4, start >> 8);
-    call_load(0);
+    call_load(argv[1][0] == 'v');
     start = PEEK(0xC3) | (PEEK(0xC4) << 8);
     if (!hook_carry) {
       out = open(argv[6], O_WRONLY | O_CREAT | O_TRUNC);
       if (out < 0) return 1;
-      for (i = start; i < hook_xy; i += 0x1000) {
-        write(out, (void*)i, hook_xy - i < 0x1000 ? hook_xy - i : 0x1000);
+      for (i = start; i < hook_xy; i += n) {
+        n = hook_xy - i < 0x1000 ? hook_xy - i : 0x1000;
+        write(out, (void*)i, n);
       }
       close(out);
     }

@@ -39,6 +39,10 @@ load_hook:
 @named:
         jsr k_searching
         jsr hooks_name
+        lda kgiven              ; the end, should nothing arrive
+        sta kpointer
+        lda kgiven + 1
+        sta kpointer + 1
         lda #2
         sta address_left
         lda #<store

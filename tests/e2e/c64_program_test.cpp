@@ -380,15 +380,27 @@ struct HookReport {
 };
 
 TEST_F(C64ProgramTest, KernalHooksLeaveWhatTheKernalLeaves) {
-  // A program file: its start address $4100, then its bytes.
-  Bytes body = RandomBytes(1500, 11);
-  Bytes file = {0x00, 0x41};
-  file.insert(file.end(), body.begin(), body.end());
-  Put("game.prg", file);
+  // Program files: their start address $4100, then their bytes. Beforehand the
+  // harness's memory holds i * 7 + 3 at $4000 + i; "same.prg" holds just that.
+  const auto pattern = [](unsigned from, std::size_t count) {
+    Bytes bytes;
+    for (unsigned i = from; i < from + count; ++i)
+      bytes.push_back(static_cast<std::uint8_t>(i * 7 + 3));
+    return bytes;
+  };
+  const Bytes body = RandomBytes(1500, 11);
+  const auto program = [](const Bytes& data) {
+    Bytes file = {0x00, 0x41};
+    file.insert(file.end(), data.begin(), data.end());
+    return file;
+  };
+  Put("game.prg", program(body));
+  Put("same.prg", program(pattern(0x100, body.size())));
   ASSERT_NO_FATAL_FAILURE(StartServer());
 
-  const auto hook = [&](const std::vector<std::string>& args) {
-    const SimRun run = RunProgram("hooktest.prg", args);
+  const std::string m = Local("m").string();
+  const auto hook = [&](const std::vector<std::string>& args, const Relay& relay = {}) {
+    const SimRun run = RunProgram("hooktest.prg", args, relay);
     EXPECT_EQ(run.status, 0);
     std::ifstream in(Local("m.txt"));
     HookReport r;
@@ -396,40 +408,59 @@ TEST_F(C64ProgramTest, KernalHooksLeaveWhatTheKernalLeaves) {
         r.saving >> r.passed;
     return r;
   };
+  const auto every_block = [](std::size_t at) {
+    return at >= kFirstBlock && (at - kFirstBlock) % 259 == 10;
+  };
   struct Case {
     std::string what;
     std::vector<std::string> args;
-    unsigned carry, a, start, st_bits, passed;  // `a` only with the carry set
-    std::size_t length;                         // bytes loaded at `start`
+    Relay relay;
+    unsigned carry, a, start, st, passed;  // `a` only with the carry set
+    Bytes memory;                          // at `start` afterwards, up to the end address
   };
-  const std::string m = Local("m").string();
   const Case cases[] = {
       // LOAD"GAME",8,1: at the file's own address; ST says end of file.
-      {"own address",
-       {"load", "GAME.PRG", "8", "1", "5000", m},
+      {"own address", {"load", "GAME.PRG", "8", "1", "5000", m}, {}, 0, 0, 0x4100, 0x40, 0, body},
+      // LOAD"GAME",8: where BASIC asked.
+      {"given address", {"load", "GAME.PRG", "8", "0", "6000", m}, {}, 0, 0, 0x6000, 0x40, 0, body},
+      // VERIFY compares and stores nothing; a difference sets ST's bit 4.
+      {"verify differs",
+       {"verify", "GAME.PRG", "8", "1", "5000", m},
+       {},
+       0,
+       0,
+       0x4100,
+       0x50,
+       0,
+       pattern(0x100, body.size())},
+      {"verify same",
+       {"verify", "SAME.PRG", "8", "1", "5000", m},
+       {},
        0,
        0,
        0x4100,
        0x40,
        0,
-       body.size()},
-      // LOAD"GAME",8: where BASIC asked.
-      {"given address",
-       {"load", "GAME.PRG", "8", "0", "6000", m},
+       pattern(0x100, body.size())},
+      {"no such file", {"load", "NOPE", "8", "1", "5000", m}, {}, 1, 4, 0x5000, 0, 0, {}},
+      // Damaged beyond repair from the first block on: ST's bit 4, so BASIC says
+      // LOAD ERROR, and nothing was loaded.
+      {"damaged",
+       {"load", "GAME.PRG", "8", "1", "5000", m},
+       {every_block},
        0,
        0,
-       0x6000,
-       0x40,
+       0x5000,
+       0x50,
        0,
-       body.size()},
-      {"no such file", {"load", "NOPE", "8", "1", "5000", m}, 1, 4, 0x5000, 0, 0, 0},
+       {}},
       // Another device goes to the vector found at install.
-      {"other device", {"load", "GAME.PRG", "9", "1", "5000", m}, 0, 0, 0x5000, 0, 1, 0},
+      {"other device", {"load", "GAME.PRG", "9", "1", "5000", m}, {}, 0, 0, 0x5000, 0, 1, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     fs::remove(Local("m"));
-    const HookReport r = hook(c.args);
+    const HookReport r = hook(c.args, c.relay);
     EXPECT_EQ(r.carry, c.carry);
     EXPECT_EQ(r.passed, c.passed);
     if (c.passed) continue;
@@ -437,12 +468,16 @@ TEST_F(C64ProgramTest, KernalHooksLeaveWhatTheKernalLeaves) {
       EXPECT_EQ(r.a, c.a);  // the KERNAL's error number
     }
     EXPECT_EQ(r.start, c.start);
-    EXPECT_EQ(r.st & 0x40u, c.st_bits);
+    EXPECT_EQ(r.st, c.st);
     EXPECT_EQ(r.searching, 1u);
     if (c.carry) continue;
+    if (c.memory.empty()) {
+      EXPECT_EQ(r.end, c.start);
+      continue;
+    }
     EXPECT_EQ(r.loading, 1u);
-    EXPECT_EQ(r.end, c.start + c.length);
-    EXPECT_EQ(Read(Local("m")), body);
+    EXPECT_EQ(r.end, c.start + c.memory.size());
+    EXPECT_EQ(Read(Local("m")), c.memory);
   }
 
   // SAVE of $4010-$43FF: the start address, then the memory (i * 7 + 3 at $4000 + i).
@@ -450,7 +485,8 @@ TEST_F(C64ProgramTest, KernalHooksLeaveWhatTheKernalLeaves) {
   EXPECT_EQ(saved.carry, 0u);
   EXPECT_EQ(saved.saving, 1u);
   Bytes expected = {0x10, 0x40};
-  for (unsigned i = 0x10; i < 0x400; ++i) expected.push_back(static_cast<std::uint8_t>(i * 7 + 3));
+  const Bytes saved_memory = pattern(0x10, 0x3F0);
+  expected.insert(expected.end(), saved_memory.begin(), saved_memory.end());
   EXPECT_EQ(Sim({"cmd", "c:."}).status, 0);  // the save's end was taken
   EXPECT_EQ(Read(root_ / "work"), expected);
   EXPECT_EQ(hook({"save", "WORK", "9", "4010", "4400", m}).passed, 1u);
