@@ -24,7 +24,7 @@
 ; Damaged packets in a row taken before a transfer gives up.
 max_retries = 3
 ; Attention bytes sent before a silent or confused server counts as absent.
-attention_tries = 3
+attention_tries = 2
 
         .zeropage
 dv_crc:         .res 1          ; the CRC register of every packet, both ways

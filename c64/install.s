@@ -144,7 +144,8 @@ pick_device:
         lda dv_device
         cmp #11
         beq @free
-        adc #0                  ; carry is set: +1
+        clc
+        adc #1
         bne @probe
 @free:
         rts

@@ -1,6 +1,6 @@
-; The KERNAL routines the hooks call, as the hook tests on sim65 see them: the
-; messages print nothing, the errors return as the KERNAL's do (carry set, A the
-; error number). Each call is counted, so a test can see which message came.
+; The KERNAL routines the hooks call, as the tests on sim65 see them: the messages
+; print nothing (each call is counted, so a test can see which came), the errors
+; return as the KERNAL's do (carry set, A the error number).
 
         .export k_searching, k_loading, k_saving
         .export k_err_notfound, k_err_nodevice, k_err_noname, k_err_notoutput

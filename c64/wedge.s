@@ -11,13 +11,14 @@
         .export wedge_main, print_text, print_device
         .import _dv_command, _dv_load, _dv_txbuf, _dv_txlen, _dv_rxbuf, _dv_rxlen
         .import _dv_sink, _dv_onopen, dv_device, remove
+        .import k_chrout, k_inlin, k_newstt, k_ready, k_linprt, k_buffer
 
-chrout  = $FFD2
-inlin   = $A560         ; BASIC: reads a line into $0200
-newstt  = $A48A         ; BASIC's main loop after the line was read
-ready   = $A474         ; BASIC: "READY." and the main loop
-linprt  = $BDCD         ; BASIC: prints the number X (low) / A (high)
-buffer  = $0200
+chrout  = k_chrout      ; KERNAL: prints A
+inlin   = k_inlin       ; BASIC: reads a line into its buffer
+newstt  = k_newstt      ; BASIC's main loop after the line was read
+ready   = k_ready       ; BASIC: "READY." and the main loop
+linprt  = k_linprt      ; BASIC: prints the number X (low) / A (high)
+buffer  = k_buffer      ; BASIC's input buffer, $0200
 
         .bss
 state:          .res 1          ; where the listing parser is in a line

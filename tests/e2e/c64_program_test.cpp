@@ -1,7 +1,8 @@
 // The C64's own drive program (c64/) run on sim65 against a real `dorvaned
 // --stdio`: the protocol core as dorvane-sim.prg (load, save, listing, disk
 // commands, damaged packets, RUN/STOP, a server that goes away), the KERNAL hooks
-// as hooktest.prg, and the cartridge's receive loop as cycles.prg. The test
+// as hooktest.prg, the "@" wedge as wedge_test.prg, and the cartridge's receive
+// loop as cycles.prg. The test
 // relays the bytes between the two, so that it can damage them and see them.
 // Skipped when cc65's sim65 is not installed.
 #include <fcntl.h>
@@ -490,6 +491,55 @@ TEST_F(C64ProgramTest, KernalHooksLeaveWhatTheKernalLeaves) {
   EXPECT_EQ(Sim({"cmd", "c:."}).status, 0);  // the save's end was taken
   EXPECT_EQ(Read(root_ / "work"), expected);
   EXPECT_EQ(hook({"save", "WORK", "9", "4010", "4400", m}).passed, 1u);
+}
+
+// The "@" wedge, typed in direct mode: what it prints, and what it sent.
+TEST_F(C64ProgramTest, WedgePrintsOutcomesAndTheListing) {
+  Put("a.prg", RandomBytes(600, 12));
+  fs::create_directory(root_ / "games");
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  const auto typed = [&](const std::string& line) {
+    fs::remove(Local("screen"));
+    SimRun run = RunProgram("wedge_test.prg", {">" + line, Local("screen").string()});
+    EXPECT_EQ(run.status, 0);
+    const Bytes screen = Read(Local("screen"));
+    return std::make_pair(std::string(screen.begin(), screen.end()), run.to_server);
+  };
+
+  // @$ shows the lines LIST would show, from the listing the C64 loads.
+  ASSERT_EQ(Sim({"dir", Local("dir").string()}).status, 0);
+  std::string listed;
+  for (const auto& [number, text] : ListedLines(Read(Local("dir")))) {
+    listed += std::to_string(number) + " " + text + "\r";
+  }
+  EXPECT_EQ(typed("@$").first, listed);
+
+  struct Case {
+    std::string line;
+    std::string screen;
+    bool sent;  // the line reached the server
+  };
+  const Case cases[] = {
+      {"@M:WORK", "OK\r", true},
+      {"@M:WORK", "?COMMAND ERROR\r", true},  // it exists: stError
+      {"@R:B.PRG=A.PRG", "OK\r", true},
+      {"@R:B.PRG=A.PRG", "?RENAME ERROR\r", true},
+      {"@S:NOPE", "?DELETE ERROR\r", true},
+      // A letter the server would never answer is refused here.
+      {"@X:Y", "?SYNTAX ERROR\r", false},
+      {"@#9", "DORVANE ON DEVICE 9\r", false},
+      {"@#99", "?SYNTAX ERROR\r", false},
+      {"@Q", "Q", false},  // the harness's removal prints "Q"
+      {"PRINT 1", "<BASIC>", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    const auto [screen, said] = typed(c.line);
+    EXPECT_EQ(screen, c.screen);
+    EXPECT_EQ(!said.empty(), c.sent);
+  }
+  EXPECT_TRUE(fs::is_directory(root_ / "work"));
+  EXPECT_TRUE(fs::exists(root_ / "b.prg"));
 }
 
 // The cartridge's receive loop, counted by sim65: the cost of a byte that is
