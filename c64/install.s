@@ -10,7 +10,7 @@
 
         .export remove
         .import load_hook, save_hook, old_load, old_save, dv_device, wedge_main
-        .import print_text, print_device, acia_base, acia_init, _dv_init
+        .import print_device_number, acia_base, acia_init, _dv_init
         .import __ENTRY_LOAD__, __ENTRY_RUN__, __DATA_RUN__, __DATA_SIZE__
 
 iload   = $0330
@@ -98,8 +98,8 @@ install:
         sta imain + 1
         cli
 @hooked:
-        jsr print_device
-        ldx #0                  ; "RS-232 AT $DE00, @Q REMOVES IT"
+        jsr print_device_number ; "DORVANE: DEVICE 8, $DE00, @Q REMOVES"
+        ldx #0
 @text:
         lda at_text,x
         beq @page
@@ -120,9 +120,9 @@ install:
         rts
 
 at_text:
-        .byte "RS-232 AT $", 0
+        .byte ", $", 0
 removes_text:
-        .byte "00, @Q REMOVES IT", 13, 0
+        .byte "00, @Q REMOVES", 13, 0
 
 ; The device number: the one chosen, else the first of 8 to 11 that nothing on
 ; the serial bus answers as (11 when all do).

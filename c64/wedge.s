@@ -8,7 +8,7 @@
         .include "protocol.inc"
         .include "c64.inc"
 
-        .export wedge_main, print_text, print_device
+        .export wedge_main, print_text, print_device, print_device_number
         .import _dv_command, _dv_load, _dv_txbuf, _dv_txlen, _dv_rxbuf, _dv_rxlen
         .import _dv_sink, _dv_onopen, dv_device, remove
         .import k_chrout, k_inlin, k_newstt, k_ready, k_linprt, k_buffer
@@ -221,15 +221,18 @@ show:
 @done:
         rts
 
-; "ON DEVICE n" and a new line.
+; "DORVANE: DEVICE n" and a new line.
 print_device:
+        jsr print_device_number
+        lda #13
+        jmp chrout
+
+print_device_number:
         ldx #msg_device
         jsr print_text
         ldx dv_device
         lda #0
-        jsr linprt
-        lda #13
-        jmp chrout
+        jmp linprt
 
 ; Prints the message at offset X of texts, up to its 0.
 print_text:
@@ -259,4 +262,4 @@ msg_error = * - texts
 msg_syntax = * - texts
         .byte "?SYNTAX ERROR", 13, 0
 msg_device = * - texts
-        .byte "DORVANE ON DEVICE ", 0
+        .byte "DORVANE: DEVICE ", 0

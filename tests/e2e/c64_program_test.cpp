@@ -527,7 +527,7 @@ TEST_F(C64ProgramTest, WedgePrintsOutcomesAndTheListing) {
       {"@S:NOPE", "?DELETE ERROR\r", true},
       // A letter the server would never answer is refused here.
       {"@X:Y", "?SYNTAX ERROR\r", false},
-      {"@#9", "DORVANE ON DEVICE 9\r", false},
+      {"@#9", "DORVANE: DEVICE 9\r", false},
       {"@#99", "?SYNTAX ERROR\r", false},
       {"@Q", "Q", false},  // the harness's removal prints "Q"
       {"PRINT 1", "<BASIC>", false},
