@@ -24,6 +24,8 @@
 #include <string>
 #include <vector>
 
+#include "formats/cbm_disk.h"
+#include "formats/cbm_names.h"
 #include "link/monotonic_clock.h"
 #include "ports/termios_port.h"
 #include "tests/e2e/served_session.h"
@@ -540,6 +542,25 @@ TEST_F(C64ProgramTest, WedgePrintsOutcomesAndTheListing) {
   }
   EXPECT_TRUE(fs::is_directory(root_ / "work"));
   EXPECT_TRUE(fs::exists(root_ / "b.prg"));
+}
+
+// The disk for a C64 with any drive holds the program as it was built, under the
+// name the README gives: LOAD"DORVANE",8.
+TEST_F(C64ProgramTest, DiskHoldsTheProgram) {
+  const Bytes program = Read(kC64Dir / "dorvane.prg");
+  Bytes image = Read(kC64Dir / "dorvane.d64");
+  const auto geometry = DiskGeometry::ForImage(".d64", image.size());
+  ASSERT_TRUE(geometry);
+  const CbmDisk disk(*geometry, std::move(image));
+  bool damaged = true;
+  const std::vector<CbmDirEntry> entries = disk.Directory(damaged);
+  ASSERT_FALSE(damaged);
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(ShownCbmName(entries[0].Name), "DORVANE");
+  EXPECT_EQ(entries[0].FileType(), CbmPrg);
+  Bytes stored;
+  ASSERT_EQ(disk.ReadChain(entries[0].Track, entries[0].Sector, stored), ChainStatus::Ok);
+  EXPECT_EQ(stored, program);
 }
 
 // The cartridge's receive loop, counted by sim65: the cost of a byte that is
