@@ -6,7 +6,7 @@
  *   verify NAME DEVICE SA ADDR OUT   the same as VERIFY
  *   save NAME DEVICE START END OUT   SAVE of START..END-1 (hex)
  *
- * Memory $4000-$BFFF holds byte i*7+3 at address $4000+i beforehand. OUT.txt gets
+ * Memory $4000-$CFFF holds byte i*7+3 at address $4000+i beforehand. OUT.txt gets
  * one line: "carry A end ST start searching loading saving passed" (numbers in
  * hex); after a load or verify OUT gets the memory from the start used up to the
  * end address. The hooks serve device 8; stdin/stdout are the line. */
@@ -45,7 +45,7 @@ int main(int argc, char* argv[]) {
   FILE* report;
   if (argc != 7) return 2;
   dv_init();
-  for (i = 0; i < 0x8000u; ++i) POKE(0x4000u + i, i * 7 + 3);
+  for (i = 0; i < 0x9000u; ++i) POKE(0x4000u + i, i * 7 + 3);
   set_cells(argv[2], argv[3]);
   if (strcmp(argv[1], "load") == 0 || strcmp(argv[1], "verify") == 0) {
     POKE(0xB9, (unsigned char)atoi(argv[4]));

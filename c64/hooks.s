@@ -13,6 +13,10 @@
         .import k_searching, k_loading, k_saving
         .import k_err_notfound, k_err_nodevice, k_err_noname, k_err_notoutput
 
+; Where this program lives on the C64: a load never writes there.
+resident     = $C000
+resident_end = $D000
+
         .data
 dv_device:      .byte 8
 old_load:       .addr 0
@@ -146,7 +150,14 @@ store:
         bne @address
         ldy kverify
         bne @compare
-        sta (kpointer),y        ; Y is 0 here
+        ldy kpointer + 1
+        cpy #>resident
+        bcc @store
+        cpy #>resident_end
+        bcc @ours
+@store:
+        ldy #0
+        sta (kpointer),y
 @advance:
         inc kpointer
         bne @byte
@@ -156,10 +167,13 @@ store:
         ldy #0
         cmp (kpointer),y
         beq @advance
+@failed:
         lda #$10
         ora kstatus
         sta kstatus
         jmp @advance
+@ours:                          ; a byte over this program would crash it: the
+        jmp @failed             ; load goes on without it and ends in LOAD ERROR
 @address:
         dec address_left
         beq @high

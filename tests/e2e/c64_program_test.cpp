@@ -399,6 +399,14 @@ TEST_F(C64ProgramTest, KernalHooksLeaveWhatTheKernalLeaves) {
   };
   Put("game.prg", program(body));
   Put("same.prg", program(pattern(0x100, body.size())));
+  // Over the C64's $C000-$CFFF, where the program itself lives: $BF00-$BFFF loads.
+  Bytes high = {0x00, 0xBF};
+  const Bytes high_body = RandomBytes(512, 13);
+  high.insert(high.end(), high_body.begin(), high_body.end());
+  Put("high.prg", high);
+  Bytes high_kept(high_body.begin(), high_body.begin() + 256);
+  const Bytes untouched = pattern(0x8000, 256);
+  high_kept.insert(high_kept.end(), untouched.begin(), untouched.end());
   ASSERT_NO_FATAL_FAILURE(StartServer());
 
   const std::string m = Local("m").string();
@@ -445,6 +453,15 @@ TEST_F(C64ProgramTest, KernalHooksLeaveWhatTheKernalLeaves) {
        0x40,
        0,
        pattern(0x100, body.size())},
+      {"over the program",
+       {"load", "HIGH.PRG", "8", "1", "5000", m},
+       {},
+       0,
+       0,
+       0xBF00,
+       0x50,
+       0,
+       high_kept},
       {"no such file", {"load", "NOPE", "8", "1", "5000", m}, {}, 1, 4, 0x5000, 0, 0, {}},
       // Damaged beyond repair from the first block on: ST's bit 4, so BASIC says
       // LOAD ERROR, and nothing was loaded.
