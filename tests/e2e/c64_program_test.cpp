@@ -18,7 +18,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -48,8 +47,8 @@ const fs::path kC64Dir;
 // What the relay does to the server's bytes on their way to the C64, by their
 // offset in the server's stream.
 struct Relay {
-  std::function<bool(std::size_t)> flip;  // bit 0 of this byte is flipped
-  std::size_t cut_after = 0;              // not 0: the line goes after so many bytes
+  bool (*flip)(std::size_t) = nullptr;  // bit 0 of this byte is flipped
+  std::size_t cut_after = 0;            // not 0: the line goes after so many bytes
 };
 
 struct SimRun {
@@ -243,7 +242,11 @@ TEST_F(C64ProgramTest, ListingIsWhatThePeerGets) {
   Put("game.prg", RandomBytes(5000, 2));
   fs::create_directory(root_ / "games");
   // 40 entries: the image runs over several packets.
-  for (int i = 0; i < 40; ++i) Put("f" + std::to_string(i), RandomBytes(i * 100, 3));
+  for (int i = 0; i < 40; ++i) {
+    std::string name = "f";
+    name += std::to_string(i);
+    Put(name, RandomBytes(i * 100, 3));
+  }
   ASSERT_NO_FATAL_FAILURE(StartServer());
   const SimRun run = Sim({"dir", Local("dir").string()});
   ASSERT_EQ(run.status, 0);
@@ -269,7 +272,8 @@ TEST_F(C64ProgramTest, SavesEveryLengthByteForByte) {
     const Bytes data = RandomBytes(size, static_cast<std::uint32_t>(size));
     std::ofstream(Local("in"), std::ios::binary)
         .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(size));
-    const std::string name = "saved" + std::to_string(size) + ".prg";
+    std::string name = "saved";
+    name += std::to_string(size) + ".prg";
     EXPECT_EQ(Sim({"save", Local("in").string(), name}).status, 0);
     // The stEndOfFile goes unanswered; the next request shows it was taken.
     EXPECT_EQ(Sim({"cmd", "c:."}).status, 0);
@@ -316,7 +320,7 @@ TEST_F(C64ProgramTest, DamagedBlocksAreAskedForAgain) {
   ASSERT_NO_FATAL_FAILURE(StartServer());
   struct Case {
     std::string what;
-    std::function<bool(std::size_t)> flip;
+    bool (*flip)(std::size_t);
     int status;
     int repeats;  // stRepeat the C64 sent
     int aborts;   // stAbort the C64 sent
