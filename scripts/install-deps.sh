@@ -4,8 +4,9 @@
 set -euo pipefail
 
 what=${1:-run}
-# socat makes the linked pseudo-terminals of the README's try-it steps.
-packages=(g++ cmake ninja-build qt6-base-dev libgl-dev socat)
+# socat makes the linked pseudo-terminals of the README's try-it steps; cc65
+# assembles the C64's own program (c64/) and runs it on its simulator in the tests.
+packages=(g++ cmake ninja-build qt6-base-dev libgl-dev socat cc65)
 if [ "$what" = lint ]; then
   packages=(clang-format)
 fi

@@ -99,6 +99,10 @@ say "appstreamcli validate: the metadata is valid"
 for doc in copyright changelog.gz README.md; do
   [ -f "/usr/share/doc/dorvane/$doc" ] || fail "/usr/share/doc/dorvane/$doc missing"
 done
+# The C64's program, and the disk that carries it to a C64 (174848 bytes: a D64).
+[ -s /usr/share/dorvane/c64/dorvane.prg ] || fail "/usr/share/dorvane/c64/dorvane.prg missing"
+[ "$(stat -c %s /usr/share/dorvane/c64/dorvane.d64)" = 174848 ] || fail "/usr/share/dorvane/c64/dorvane.d64"
+say "the C64 program and its disk"
 
 # The service: its user, its directory, its settings (a conffile) and the unit.
 unit=/lib/systemd/system/dorvaned@.service

@@ -30,6 +30,7 @@ if [ "$testing" = ON ]; then
   ctest --test-dir "$build" --output-on-failure --no-tests=error --timeout 300 -j2
 fi
 [ -f "$build/doc/dorvaned.8.gz" ] || { echo "package.sh: the manual pages were not built" >&2; exit 1; }
+[ -f "$build/c64/dorvane.d64" ] || { echo "package.sh: the C64 program was not built (cc65)" >&2; exit 1; }
 
 rm -f "$build"/dorvane_*.deb
 (cd "$build" && cpack -G DEB)
