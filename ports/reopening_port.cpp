@@ -45,7 +45,9 @@ void ReopeningPort::LoseDevice(std::string reason) {
   // pseudo-terminal takes a freed number), which another program may then use.
   port_.reset();
   lock_.reset();
-  events_.push_back({"Port lost: " + device_ + ": " + reason, true});
+  LineEvent lost{"Port lost: " + device_ + ": " + reason, true};
+  lost.LineDown = true;
+  events_.push_back(std::move(lost));
   next_check_ = Clock::now() + CheckInterval;
 }
 
@@ -69,8 +71,9 @@ void ReopeningPort::TryReopen() {
   if (!port_) return;
   lock_ = std::move(lock);
   identity_ = DeviceAt(device_);
-  // Back at idle already: the loss ended the session.
-  events_.push_back({"Port back: " + device_, false});
+  // The loss ended the session already; this one ends the wait at a line that was
+  // down, so that the server starts over waiting for a request on the line that is back.
+  events_.push_back({"Port back: " + device_, true});
 }
 
 void ReopeningPort::Check() {

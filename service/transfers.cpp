@@ -9,6 +9,7 @@
 
 #include "formats/petscii_names.h"
 #include "service/captions.h"
+#include "service/outcome_lines.h"
 #include "service/received_name.h"
 #include "service/server.h"
 
@@ -57,19 +58,46 @@ void Server::StepLoadOpen() {
 
   if (found) TransferFile = volume_.OpenRead(entry);
   if (!found || !TransferFile) {
-    LogVolumeNotice();
+    const bool noted = LogVolumeNotice();
+    if (!found) {
+      panel_.LogLine(ShortText("File not found: " + CurrentName));
+    } else if (!noted) {
+      panel_.LogLine(ShortText("Can't open file: " + CurrentName));
+    }
     link_.SendStatus(stOpenError);
     State = ssIdle;
     return;
   }
+  TransferStartTick = link_.Clock().GetTickCount();
   AnswerReady(ssLoadWaitReply);
 }
 
-void Server::LogVolumeNotice() {
-  if (const std::string notice = volume_.TakeNotice(); !notice.empty()) {
-    panel_.LogLine(ShortText(notice));
+bool Server::LogVolumeNotice() {
+  const std::string notice = volume_.TakeNotice();
+  if (!notice.empty()) panel_.LogLine(ShortText(notice));
+  return !notice.empty();
+}
+
+void Server::LogTransferEnd(const char* how) {
+  switch (State) {
+    case ssLoadWaitReply:
+    case ssLoadSendBlock:
+      panel_.LogLine(EndedLine(how, SentCount, TransferSize));
+      break;
+    case ssDirWaitReply:
+    case ssDirSendBlock:
+      panel_.LogLine(EndedLine(how, DirListing.ListingPos, DirListing.ListingLength));
+      break;
+    case ssSaveReceive:
+    case ssSaveAck:
+      panel_.LogLine(EndedLine(how, ReceivedCount, std::nullopt));
+      break;
+    default:
+      break;
   }
 }
+
+std::uint32_t Server::TransferMs() { return link_.Clock().GetTickCount() - TransferStartTick; }
 
 void Server::AnswerReady(ServerState next) {
   link_.SendStatus(stOk);
@@ -85,6 +113,7 @@ std::optional<std::uint8_t> Server::ReceiveTransferReply() {
 
   // The C64 starting a new request ends the transfer whatever else is wrong with it.
   if (reply.Type == ptAttention) {
+    LogTransferEnd(ByTheC64);
     AbandonTransfer();
     State = ssIdle;
   }
@@ -107,6 +136,7 @@ void Server::StepLoadWaitReply() {
       link_.SendPacket();
       break;
     case stAbort:
+      LogTransferEnd(ByTheC64);
       TransferFile.reset();
       State = ssIdle;
       break;
@@ -125,6 +155,7 @@ void Server::StepLoadSendBlock() {
   if (count == 0) {
     link_.SendStatus(stEndOfFile);
     TransferFile.reset();
+    if (!link_.Interrupted()) panel_.LogLine(TransferLine("Sent", SentCount, TransferMs()));
     State = ssIdle;
     return;
   }
@@ -145,10 +176,15 @@ void Server::StepSaveOpen() {
     PendingSave = volume_.CreateForSave(name);
   }
   if (!PendingSave) {
+    if (!NamesHiddenEntry(name) && !LogVolumeNotice()) {
+      panel_.LogLine(ShortText("Can't save file: " + PetsciiToHostName(CurrentName)));
+    }
     link_.SendStatus(stOpenError);
     State = ssIdle;
     return;
   }
+  ReceivedCount = 0;
+  TransferStartTick = link_.Clock().GetTickCount();
   AnswerReady(ssSaveReceive);
 }
 
@@ -163,6 +199,7 @@ void Server::StepSaveReceive() {
   const Packet& packet = link_.ReceivedPacket;
 
   if (packet.Type == ptAttention) {
+    LogTransferEnd(ByTheC64);
     AbandonTransfer();
     State = ssIdle;
   }
@@ -182,26 +219,32 @@ void Server::StepSaveReceive() {
   switch (packet.Type) {
     case ptData:
       if (packet.Length > 0) PendingSave->Write(packet.Payload.data(), packet.Length);
+      ReceivedCount += packet.Length;
       State = ssSaveAck;
       break;
-    case stEndOfFile:
+    case stEndOfFile: {
+      bool stored = true;
       try {
         PendingSave->Commit();
       } catch (const SaveRefused& refused) {
         // The host changed the target meanwhile; the old file stays, and serving goes on.
         panel_.LogLine(
             ShortText("Save discarded, " + std::string(refused.what()) + ": " + CurrentName));
+        stored = false;
       }
       PendingSave.reset();
       // A volume may decline a save at its end without an error ("Disk full").
-      LogVolumeNotice();
+      if (LogVolumeNotice()) stored = false;
+      if (stored) panel_.LogLine(TransferLine("Saved", ReceivedCount, TransferMs()));
       State = ssIdle;
       break;
+    }
     case stRepeat:
       panel_.LogLine("Repeat last status packet");
       link_.SendPacket();
       break;
     case stAbort:
+      LogTransferEnd(ByTheC64);
       AbandonTransfer();
       State = ssIdle;
       break;
