@@ -13,6 +13,12 @@ std::unique_ptr<SerialPort> Link::OpenPort() {
   // Logged before the open is tried, so the failure case shows it too.
   panel_.LogLine("Initialising port " + PortName);
   DropBufferedInput();
+  // A new port starts with its line up and no damage counted against it.
+  LineDown = false;
+  damaged_in_a_row_ = 0;
+  ff_in_damage_ = false;
+  hint_given_ = false;
+  damage_hint_.clear();
   auto port = ports_.Open(PortName);
   PortFailureCause = port ? std::string() : ports_.OpenFailureCause();
   return port;

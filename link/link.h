@@ -35,7 +35,8 @@ class Link {
   // Maps the operator's port choice to PortName, logs "Initialising port " and the
   // name, and opens the port. Returns nullptr when it cannot be opened; throws
   // OsError when it opened but could not be configured. Input still buffered from an
-  // earlier port is dropped: it belongs to that port.
+  // earlier port is dropped: it belongs to that port, as do LineDown and the count
+  // towards the damage hint.
   std::unique_ptr<SerialPort> OpenPort();
 
   // Pumps events, takes the port's line events (logging each, setting LineReset for
@@ -95,7 +96,7 @@ class Link {
   // Makes OutgoingPacket the empty packet whose type is `code`, and sends it.
   void SendStatus(std::uint8_t code);
 
-  // One line for the log, once per link: packets keep arriving damaged with 0xFF
+  // One line for the log, once per port opened: packets keep arriving damaged with 0xFF
   // among their bytes, and the port knows a setting that may cause it (see
   // SerialPort::DamagedPacketsHint). Empty otherwise; taking it clears it.
   std::string TakeDamageHint() { return std::exchange(damage_hint_, std::string()); }

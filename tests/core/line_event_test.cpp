@@ -131,6 +131,15 @@ TEST(LineDown, NoWaitForTheC64IsLoggedUntilThePortIsBack) {
                    "Port back: /dev/ttyUSB0", "Waiting for command from C64...", "Action"}));
 }
 
+// Serving stopped while the port was away, then started again: the port opened
+// anew has its line up.
+TEST(LineDown, EndsWithThePortItWasOn) {
+  ServedRig rig;
+  rig.link.link.LineDown = true;
+  rig.Serve();
+  EXPECT_EQ(rig.Log().at(1), "Waiting for command from C64...");
+}
+
 // Packets that keep arriving damaged with 0xFF among them get the port's hint once,
 // after the lines of the request they spoiled; without 0xFF, or only now and then,
 // they get none.
