@@ -24,6 +24,7 @@
 #include "ports/network_ports.h"
 #include "service/captions.h"
 #include "storage/posix_volume.h"
+#include "storage/root_access.h"
 #include "storage/served_volume.h"
 #include "ui/app_title.h"
 #include "ui/main_form.h"
@@ -143,6 +144,10 @@ int main(int argc, char* argv[]) {
   MainForm.PickPort(start.Pick);
   CloseOnStopSignals(&MainForm);
   MainForm.show();
+  // Loads are served all the same; the operator hears why saves will fail.
+  const std::string unwritable =
+      dorvane::UnwritableRootLine(volume->Root(), dorvane::WriteRefusal(volume->Root()));
+  if (!unwritable.empty()) MainForm.LogLine(unwritable);
   // Com1 is picked from the start, so --port needs no further choice.
   if (options.Start) QTimer::singleShot(0, &MainForm, &TMainForm::btnStart1Click);
   return QApplication::exec();

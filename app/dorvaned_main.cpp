@@ -19,6 +19,7 @@
 #include "service/captions.h"
 #include "service/server.h"
 #include "storage/posix_volume.h"
+#include "storage/root_access.h"
 #include "storage/served_volume.h"
 
 namespace {
@@ -171,6 +172,10 @@ int Serve(const Options& options) {
   panel.AttachLink(link);
   dorvane::Server server(link, volume, panel);
 
+  // Loads are served all the same; the operator hears why saves will fail.
+  const std::string unwritable =
+      dorvane::UnwritableRootLine(root->Root(), dorvane::WriteRefusal(root->Root()));
+  if (!unwritable.empty()) panel.LogLine(unwritable);
   server.StartServing();
   // Serving ends by closing the main window only after a stop; a port that could not
   // be opened returns without it, and its two lines are already out.

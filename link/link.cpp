@@ -13,6 +13,12 @@ std::unique_ptr<SerialPort> Link::OpenPort() {
   // Logged before the open is tried, so the failure case shows it too.
   panel_.LogLine("Initialising port " + PortName);
   DropBufferedInput();
+  // A new port starts with its line up and no damage counted against it.
+  LineDown = false;
+  damaged_in_a_row_ = 0;
+  ff_in_damage_ = false;
+  hint_given_ = false;
+  damage_hint_.clear();
   auto port = ports_.Open(PortName);
   PortFailureCause = port ? std::string() : ports_.OpenFailureCause();
   return port;
@@ -30,6 +36,7 @@ void Link::PumpAndTakeLineEvents() {
   LineEvent event;
   while (PortHandle->TakeLineEvent(event)) {
     if (!event.LogText.empty()) panel_.LogLine(event.LogText);
+    LineDown = event.LineDown;
     if (event.DevicePresence != LineEvent::Presence::Unchanged) {
       panel_.SetPortLost(event.DevicePresence == LineEvent::Presence::Lost ? PortName : "");
     }
@@ -101,10 +108,13 @@ void Link::ReceivePacket() {
   packet.Type = ReadByte();
   if (TimedOut || Interrupted()) return;
   LinkTimeoutMs = OneSecondMs;  // every further byte of the packet has one second
+  ff_in_damage_ = ff_in_damage_ || packet.Type == 0xFF;
   packet.Length = ReadByte();
   if (TimedOut || Interrupted()) return;
+  ff_in_damage_ = ff_in_damage_ || packet.Length == 0xFF;
   packet.HeaderCrc = ReadByte();
   if (TimedOut || Interrupted()) return;
+  ff_in_damage_ = ff_in_damage_ || packet.HeaderCrc == 0xFF;
 
   CrcInit(CrcRegister, 0);
   CrcUpdate(CrcRegister, packet.Type);
@@ -113,19 +123,36 @@ void Link::ReceivePacket() {
   if (CrcGet(CrcRegister) != 0) {
     // The payload is not read: its bytes stay on the line for the next receive.
     packet.HeaderCrcError = true;
+    NoteReceived(true);
     return;
   }
-  if (packet.Length == 0) return;
+  if (packet.Length == 0) return NoteReceived(false);
 
   CrcInit(CrcRegister, 0);
   for (int i = 0; i <= packet.Length; ++i) {
     const std::uint8_t byte = ReadByte();
     packet.Payload[static_cast<std::size_t>(i)] = byte;
     if (TimedOut || Interrupted()) return;
+    ff_in_damage_ = ff_in_damage_ || byte == 0xFF;
     CrcUpdate(CrcRegister, byte);
   }
   packet.PayloadCrc = packet.Payload[packet.Length];
   packet.PayloadCrcError = CrcGet(CrcRegister) != 0;
+  NoteReceived(packet.PayloadCrcError);
+}
+
+void Link::NoteReceived(bool damaged) {
+  if (!damaged) {
+    damaged_in_a_row_ = 0;
+    ff_in_damage_ = false;
+    return;
+  }
+  ++damaged_in_a_row_;
+  if (hint_given_ || damaged_in_a_row_ < DamagedPacketsForHint || !ff_in_damage_ || !PortHandle) {
+    return;
+  }
+  damage_hint_ = PortHandle->DamagedPacketsHint();
+  hint_given_ = !damage_hint_.empty();
 }
 
 void Link::SendPacket() {
@@ -159,8 +186,9 @@ void Link::SendPacket() {
 void Link::DiscardUntilQuiet(std::uint16_t quiet_ms, int max_bytes) {
   LinkTimeoutMs = quiet_ms;
   for (int dropped = 0; dropped < max_bytes; ++dropped) {
-    ReadByte();
+    const std::uint8_t byte = ReadByte();
     if (TimedOut || Interrupted()) break;
+    ff_in_damage_ = ff_in_damage_ || byte == 0xFF;
   }
   LinkTimeoutMs = OneSecondMs;
 }

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "link/operator_panel.h"
 #include "link/port_provider.h"
@@ -34,7 +35,8 @@ class Link {
   // Maps the operator's port choice to PortName, logs "Initialising port " and the
   // name, and opens the port. Returns nullptr when it cannot be opened; throws
   // OsError when it opened but could not be configured. Input still buffered from an
-  // earlier port is dropped: it belongs to that port.
+  // earlier port is dropped: it belongs to that port, as do LineDown and the count
+  // towards the damage hint.
   std::unique_ptr<SerialPort> OpenPort();
 
   // Pumps events, takes the port's line events (logging each, setting LineReset for
@@ -94,6 +96,14 @@ class Link {
   // Makes OutgoingPacket the empty packet whose type is `code`, and sends it.
   void SendStatus(std::uint8_t code);
 
+  // One line for the log, once per port opened: packets keep arriving damaged with 0xFF
+  // among their bytes, and the port knows a setting that may cause it (see
+  // SerialPort::DamagedPacketsHint). Empty otherwise; taking it clears it.
+  std::string TakeDamageHint() { return std::exchange(damage_hint_, std::string()); }
+
+  // Damaged packets in a row, with 0xFF among their bytes, before the hint is given.
+  static constexpr int DamagedPacketsForHint = 3;
+
   // Reads and drops bytes until the line has been quiet for more than `quiet_ms` (or
   // the stop flag is set, or `max_bytes` were dropped). The C64 waits for an answer
   // after every packet, so after a damaged header this clears the rest of that packet
@@ -114,6 +124,9 @@ class Link {
   // Set by a line event that ends the session (device lost, connection replaced, DTR
   // dropped); the server abandons any transfer, clears it and waits for a request.
   bool LineReset = false;
+  // Set by a line event that takes the line away (a lost device), cleared by the next
+  // event (the device back): the server does not claim to wait for the C64 meanwhile.
+  bool LineDown = false;
   // While a byte wait has no time limit, the link may sleep this long for input
   // between two event pumps (OperatorPanel::AwaitInput); 0 keeps every attempt at
   // about 2 ms. Waiting for the next request that way costs hundreds of wake-ups a
@@ -127,6 +140,7 @@ class Link {
   std::uint8_t CrcRegister = 0;
 
   OperatorPanel& Panel() { return panel_; }
+  TickClock& Clock() { return clock_; }
 
   // Room for a whole packet and the start of the next: the C64 sends nothing more
   // until it is answered, so one read takes all there is.
@@ -136,6 +150,8 @@ class Link {
   void DropBufferedInput() { input_next_ = input_end_ = 0; }
   // PollLink without the time limit.
   void PumpAndTakeLineEvents();
+  // Counts a packet that came whole (`damaged` or sound) towards the hint.
+  void NoteReceived(bool damaged);
 
   OperatorPanel& panel_;
   TickClock& clock_;
@@ -143,6 +159,10 @@ class Link {
   std::array<std::uint8_t, InputBufferSize> input_{};
   std::size_t input_next_ = 0;  // the next byte ReadByte hands out
   std::size_t input_end_ = 0;   // one past the last byte received
+  int damaged_in_a_row_ = 0;
+  bool ff_in_damage_ = false;  // 0xFF among the bytes since the last sound packet
+  bool hint_given_ = false;
+  std::string damage_hint_;
 };
 
 // The limit for every byte after the first of a packet, and for the server's replies.

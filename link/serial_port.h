@@ -21,6 +21,8 @@ struct LineEvent {
                              // serving stops as on the operator's stop
   // Whether the device itself went away or came back with this event.
   enum class Presence { Unchanged, Lost, Back } DevicePresence = Presence::Unchanged;
+  bool LineDown = false;  // the line stays gone until a later event brings it back
+                          // (a device away): nothing can come from the C64 meanwhile
 };
 
 class SerialPort {
@@ -61,6 +63,11 @@ class SerialPort {
   // a front end that waits in its own event loop; -1 when there is none (the front
   // end then comes back after a time instead).
   virtual int InputDescriptor() const { return -1; }
+
+  // One line for the operator when packets keep arriving damaged with the byte 0xFF
+  // among them, where the link's settings may be the cause (an emulator's ip232
+  // escaping on one side only); empty where no setting of ours bears on it.
+  virtual std::string DamagedPacketsHint() const { return std::string(); }
 
   // Hands over the oldest line event not yet taken; false when there is none.
   virtual bool TakeLineEvent(LineEvent& event) {

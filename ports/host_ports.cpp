@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <linux/serial.h>
+#include <pwd.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -53,6 +54,66 @@ bool HasRealUart(const std::string& dev_path, const std::string& sys_tty_dir,
   const bool real = ::ioctl(fd, TIOCGSERIAL, &serial) == 0 && serial.type != PORT_UNKNOWN;
   ::close(fd);
   return real;
+}
+
+// "crw-rw----": the node's type and permission bits as ls shows them.
+std::string ModeText(mode_t mode) {
+  std::string text = S_ISCHR(mode) ? "c" : S_ISDIR(mode) ? "d" : "-";
+  const char* letters = "rwxrwxrwx";
+  for (int bit = 0; bit < 9; ++bit) {
+    text += (mode & (0400 >> bit)) != 0 ? letters[bit] : '-';
+  }
+  return text;
+}
+
+// What keeps this process out of a device with `node`'s owner, group and mode.
+DeviceAccess AccessTo(const struct stat& node) {
+  const uid_t me = ::geteuid();
+  if (node.st_uid == me && me != 0) return DeviceAccess::OwnModeRefuses;
+  // Root's group is no remedy for an ordinary user, and a group without both rights
+  // cannot serve the line.
+  if (node.st_gid == 0 || (node.st_mode & 060) != 060) return DeviceAccess::OwnerOnly;
+  if (::getegid() == node.st_gid) return DeviceAccess::InGroupAlready;
+  std::vector<gid_t> groups(static_cast<std::size_t>(std::max(::getgroups(0, nullptr), 0)));
+  const int count = ::getgroups(static_cast<int>(groups.size()), groups.data());
+  for (int i = 0; i < count; ++i) {
+    if (groups[static_cast<std::size_t>(i)] == node.st_gid) return DeviceAccess::InGroupAlready;
+  }
+  // In the group database but not in this session: joined after logging in.
+  if (const passwd* user = ::getpwuid(me)) {
+    if (user->pw_gid == node.st_gid) return DeviceAccess::LogInAgain;
+    if (const group* owner = ::getgrgid(node.st_gid)) {
+      for (char** member = owner->gr_mem; member && *member; ++member) {
+        if (std::string(*member) == user->pw_name) return DeviceAccess::LogInAgain;
+      }
+    }
+  }
+  return DeviceAccess::JoinGroup;
+}
+
+std::string UserName(uid_t uid) {
+  const passwd* user = ::getpwuid(uid);
+  return user ? std::string(user->pw_name) : std::to_string(uid);
+}
+
+std::string GroupName(gid_t gid) {
+  const group* named = ::getgrgid(gid);
+  return named ? std::string(named->gr_name) : std::to_string(gid);
+}
+
+// The path with its links and "." and ".." resolved as far as it exists, so that two
+// names of one node compare equal.
+fs::path SamePathForm(const std::string& path) {
+  std::error_code error;
+  fs::path form = fs::weakly_canonical(path, error);
+  return error ? fs::path(path).lexically_normal() : form;
+}
+
+// Whether this process may look at the descriptors `pid` has open.
+bool SeesDescriptorsOf(pid_t pid) {
+  std::error_code error;
+  fs::directory_iterator(fs::path("/proc") / std::to_string(pid) / "fd", error);
+  return !error;
 }
 
 std::optional<int> ChoiceFromComName(const std::string& name) {
@@ -123,24 +184,45 @@ std::unique_ptr<SerialPort> HostPortProvider::Open(const std::string& name) {
   const std::string path = Resolve(name);
   OpenFailure failure;
   failure.Device = path;
+  struct stat node {};
   auto refuse = [&](int code) -> std::unique_ptr<SerialPort> {
     failure.Code = code;
-    if (code == ENOENT) failure.Present = lister_();
+    if (code == ENOENT || code == ENODEV || code == ENXIO) {
+      // The device asked for is not among those present, whatever the list says: a
+      // node that is listed but does not open (an adapter going away, a port without
+      // its hardware) is no device, under any of its names.
+      const fs::path missing = SamePathForm(path);
+      for (const std::string& present : lister_()) {
+        if (SamePathForm(present) != missing) failure.Present.push_back(present);
+      }
+    }
+    if (code == EACCES || code == EPERM) {
+      failure.Owner = UserName(node.st_uid);
+      failure.Group = GroupName(node.st_gid);
+      failure.Mode = ModeText(node.st_mode);
+      failure.Access = AccessTo(node);
+    }
     cause_ = OpenCauseLine(failure);
     return nullptr;
   };
 
-  struct stat node {};
   if (ChoiceFromComName(path) || ::stat(path.c_str(), &node) != 0) return refuse(ENOENT);
-  // The group that may open it is the one to join; root's own is no remedy.
-  if (const group* owner = ::getgrgid(node.st_gid); owner && node.st_gid != 0) {
-    failure.Group = owner->gr_name;
-  }
 
   // The lock file first, so that a port another program has is not even opened:
   // opening it would already change its line settings.
   auto lock = PortLock::Take(lock_dir_, path, failure.Holder);
-  if (!lock) return refuse(EBUSY);
+  if (!lock) {
+    // The lock file names a process; the one that has the device open may be
+    // another (the PID was reused), or none (the lock is left over).
+    const std::vector<pid_t> users = DeviceUsers(path);
+    const bool among = std::find(users.begin(), users.end(), failure.Holder->Pid) != users.end();
+    if (!among && !users.empty()) {
+      failure.Holder = FindDeviceHolder(path);
+    } else if (!among && SeesDescriptorsOf(failure.Holder->Pid)) {
+      failure.IdleLockFile = (fs::path(lock_dir_) / LockFileName(path)).string();
+    }
+    return refuse(EBUSY);
+  }
   int code = 0;
   auto port = TermiosPort::Open(path, &code);
   if (!port) {

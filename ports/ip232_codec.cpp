@@ -2,6 +2,13 @@
 
 namespace dorvane {
 
+std::string Ip232MismatchHint(bool escaping) {
+  return std::string(
+             "Packets keep arriving damaged, with the byte 0xFF among them: the two "
+             "sides may disagree about --ip232 (it is ") +
+         (escaping ? "on" : "off") + " here; the emulator's RsDevice ip232 setting must match)";
+}
+
 void Ip232EscapeData(const std::uint8_t* data, std::size_t count, std::vector<std::uint8_t>& out) {
   for (std::size_t i = 0; i < count; ++i) {
     out.push_back(data[i]);

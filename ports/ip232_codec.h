@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace dorvane {
@@ -21,6 +22,10 @@ inline constexpr std::uint8_t Ip232DtrRaised = 0x01;
 // The bits of the line state sent towards the emulator.
 inline constexpr std::uint8_t Ip232Dcd = 0x01;
 inline constexpr std::uint8_t Ip232Ri = 0x02;
+
+// The line for the log when packets keep arriving damaged with 0xFF among them on a
+// link whose escaping is on (`escaping`) or off here: the other side may differ.
+std::string Ip232MismatchHint(bool escaping);
 
 // Appends the escaped form of `count` data bytes to `out`: every 0xFF doubled.
 void Ip232EscapeData(const std::uint8_t* data, std::size_t count, std::vector<std::uint8_t>& out);

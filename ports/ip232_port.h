@@ -38,6 +38,7 @@ class Ip232Port : public SerialPort {
   // The signals decoded so far, then the inner port's events. One of those that ends
   // the session also ends the escaped stream: a new connection starts afresh.
   bool TakeLineEvent(LineEvent& event) override;
+  std::string DamagedPacketsHint() const override { return Ip232MismatchHint(true); }
 
   // On the emulator's side: the last line state the server set (Ip232Dcd, Ip232Ri).
   std::uint8_t LineState() const { return line_state_; }

@@ -45,8 +45,10 @@ void ReopeningPort::LoseDevice(std::string reason) {
   // pseudo-terminal takes a freed number), which another program may then use.
   port_.reset();
   lock_.reset();
-  events_.push_back({"Port lost: " + device_ + ": " + reason, true});
-  events_.back().DevicePresence = LineEvent::Presence::Lost;
+  LineEvent lost{"Port lost: " + device_ + ": " + reason, true};
+  lost.LineDown = true;
+  lost.DevicePresence = LineEvent::Presence::Lost;
+  events_.push_back(std::move(lost));
   next_check_ = Clock::now() + CheckInterval;
 }
 
@@ -70,9 +72,11 @@ void ReopeningPort::TryReopen() {
   if (!port_) return;
   lock_ = std::move(lock);
   identity_ = DeviceAt(device_);
-  // Back at idle already: the loss ended the session.
-  events_.push_back({"Port back: " + device_, false});
-  events_.back().DevicePresence = LineEvent::Presence::Back;
+  // The loss ended the session already; this one ends the wait at a line that was
+  // down, so that the server starts over waiting for a request on the line that is back.
+  LineEvent back{"Port back: " + device_, true};
+  back.DevicePresence = LineEvent::Presence::Back;
+  events_.push_back(std::move(back));
 }
 
 void ReopeningPort::Check() {

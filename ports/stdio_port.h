@@ -6,8 +6,10 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <string>
 
 #include "link/serial_port.h"
+#include "ports/ip232_codec.h"
 
 namespace dorvane {
 
@@ -26,6 +28,7 @@ class StdioPort : public SerialPort {
   int InputDescriptor() const override { return in_fd_; }
   // "End of input" (or the failure) once, as an event that ends serving.
   bool TakeLineEvent(LineEvent& event) override;
+  std::string DamagedPacketsHint() const override { return Ip232MismatchHint(false); }
 
  private:
   void End(std::string text);

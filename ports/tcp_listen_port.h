@@ -14,6 +14,7 @@
 
 #include "link/serial_port.h"
 #include "ports/host_port_text.h"
+#include "ports/ip232_codec.h"
 
 namespace dorvane {
 
@@ -41,6 +42,7 @@ class TcpListenPort : public SerialPort {
   // The connection while there is one, else the listening socket.
   int InputDescriptor() const override { return conn_fd_ >= 0 ? conn_fd_ : listen_fd_; }
   bool TakeLineEvent(LineEvent& event) override;
+  std::string DamagedPacketsHint() const override { return Ip232MismatchHint(false); }
 
   // Where it listens, as "127.0.0.1:6400" (with the port the system chose for 0).
   const std::string& Address() const { return address_; }

@@ -22,13 +22,16 @@ char UpperCase(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a'
 void Server::CommandChangeDrive(std::string argument) {
   // This host has one tree and no drives: every letter names the served root, and
   // what follows the colon is a path from there.
+  const std::string refusal = ShortText("Error changing drive to: " + PetsciiToHostName(argument));
   if (argument.size() < 2) {
+    panel_.LogLine(refusal);
     link_.SendStatus(stError);
     return;
   }
   argument[0] = UpperCase(argument[0]);
   if (!IsDriveLetter(argument[0]) || HoldsNul(argument)) {
     // Unanswered, the C64 would hang waiting for a reply; it gets a plain refusal.
+    panel_.LogLine(refusal);
     link_.SendStatus(stError);
     return;
   }
@@ -40,8 +43,14 @@ void Server::CommandChangeDrive(std::string argument) {
     return;
   }
   const bool changed = volume_.ChangeDir(path);
-  LogVolumeNotice();
+  const bool noted = LogVolumeNotice();
+  if (changed && !noted) LogServedDir();
+  if (!changed) panel_.LogLine(refusal);
   link_.SendStatus(changed ? stOk : stError);
+}
+
+void Server::LogServedDir() {
+  panel_.LogLine(ShortText("Serving: " + volume_.CurrentDirDisplay()));
 }
 
 void Server::CommandChangeDir(std::string argument) {
@@ -53,7 +62,7 @@ void Server::CommandChangeDir(std::string argument) {
     return;
   }
   if (!HoldsNul(path) && volume_.ChangeDir(path)) {
-    LogVolumeNotice();
+    if (!LogVolumeNotice()) LogServedDir();
     link_.SendStatus(stOk);
     return;
   }
@@ -102,6 +111,7 @@ void Server::CommandDelete(std::string argument) {
   // entry the C64 could mean to delete: refused the way the system refuses them.
   const bool removable = entry.Name != "." && entry.Name != "..";
   if (removable && volume_.Delete(entry)) {
+    panel_.LogLine(ShortText("Deleted: " + entry.Name));
     link_.SendStatus(stOk);
     return;
   }
@@ -118,7 +128,11 @@ void Server::CommandMakeDir(std::string argument) {
     return;
   }
   const bool made = !argument.empty() && !HoldsNul(argument) && volume_.MakeDir(argument);
-  if (!made) LogVolumeNotice();
+  const bool noted = !made && LogVolumeNotice();
+  if (!noted) {
+    panel_.LogLine(ShortText((made ? "Made directory: " : "Error making directory: ") +
+                             PetsciiToHostName(argument)));
+  }
   link_.SendStatus(made ? stOk : stError);
 }
 
@@ -143,6 +157,8 @@ void Server::CommandRename(std::string argument) {
   }
   const bool usable = !new_name.empty() && !old_name.empty() && !HoldsNul(argument);
   if (usable && volume_.Rename(old_name, new_name)) {
+    panel_.LogLine(ShortText("Renamed: " + PetsciiToHostName(old_name) + " to " +
+                             PetsciiToHostName(new_name)));
     link_.SendStatus(stOk);
     return;
   }

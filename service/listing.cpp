@@ -5,6 +5,7 @@
 #include "formats/cbm_file_type.h"
 #include "link/os_error.h"
 #include "service/captions.h"
+#include "service/outcome_lines.h"
 #include "service/server.h"
 
 namespace dorvane {
@@ -146,6 +147,7 @@ void Listing::BuildListing(Volume& volume) {
     total_blocks += AppendEntryLine(entry);
     ++listed;
   }
+  EntryCount = listed;
   search.reset();
   AppendTotalLine(total_blocks, DirTrailer);
 }
@@ -167,9 +169,11 @@ void Listing::BuildDiskListing(const DiskListing& disk) {
 
   int listed = 0;
   for (const ListedEntry& entry : disk.Entries) {
-    if (listed++ == MaxListedEntries) break;
+    if (listed == MaxListedEntries) break;
     AppendEntryLine(entry);
+    ++listed;
   }
+  EntryCount = listed;
   AppendTotalLine(disk.FreeBlocks, DiskTrailer);
 }
 
@@ -201,6 +205,7 @@ void Server::StepDirWaitReply() {
       break;
     case stEndOfFile:
     case stAbort:
+      LogTransferEnd(ByTheC64);
       State = ssIdle;
       break;
     case stRepeat:
@@ -218,6 +223,7 @@ void Server::StepDirSendBlock() {
   block.Length = static_cast<std::uint8_t>(count);
   if (count == 0) {
     link_.SendStatus(stEndOfFile);
+    if (!link_.Interrupted()) panel_.LogLine(ListingLine(DirListing.EntryCount));
     State = ssIdle;
     return;
   }

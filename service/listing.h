@@ -77,6 +77,7 @@ class Listing {
   std::array<std::uint8_t, 65536> ListingImage{};
   std::uint16_t ListingPos = 0;
   std::uint16_t ListingLength = 0;
+  int EntryCount = 0;  // entry lines in the image, for the log
 };
 
 }  // namespace dorvane

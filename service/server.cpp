@@ -2,6 +2,7 @@
 
 #include "formats/petscii_names.h"
 #include "service/captions.h"
+#include "service/outcome_lines.h"
 #include "service/received_name.h"
 
 namespace dorvane {
@@ -26,9 +27,12 @@ void Server::StartServing() {
   try {
     do {
       Step();
+      // After the step's own lines, as the link noticed it during them.
+      if (const std::string hint = link_.TakeDamageHint(); !hint.empty()) panel_.LogLine(hint);
       if (link_.LineReset) {
         // The line ended the session under this step: whatever was under way ends
         // as an abort does, and the next request starts from the beginning.
+        LogTransferEnd(ByTheLine);
         AbandonTransfer();
         State = ssIdle;
         link_.LineReset = false;
@@ -92,7 +96,9 @@ void Server::AbandonTransfer() noexcept {
 
 void Server::StepIdle() {
   panel_.SetStatusCaption(CaptionWaiting);
-  panel_.LogLine("Waiting for command from C64...");
+  // While the line is down nothing can come: the event that brings it back starts
+  // this step over, and the line is logged then.
+  if (!link_.LineDown) panel_.LogLine("Waiting for command from C64...");
   panel_.SetProgressPosition(0);
   panel_.SetProgressEnabled(false);
 
@@ -160,6 +166,7 @@ void Server::StepCommandRequest() {
     State = ssCommandExecute;
     return;
   }
+  panel_.LogLine(ShortText("Unknown disk command: " + PetsciiToHostName(CommandText)));
   link_.SendStatus(stError);
   State = ssIdle;
 }
@@ -196,7 +203,10 @@ void Server::StepCommandExecute() {
       CommandRename(std::move(argument));
       break;
     default:
-      break;  // a letter without a command gets no reply at all
+      // A letter without a command gets no reply at all.
+      panel_.LogLine(ShortText("Unknown disk command: " + std::string(1, CommandLetter) + ":" +
+                               PetsciiToHostName(argument)));
+      break;
   }
 }
 

@@ -50,8 +50,10 @@ class Server {
   // The one open transfer: a file being loaded, or a save being received.
   std::unique_ptr<ReadableFile> TransferFile;
   std::unique_ptr<PendingFile> PendingSave;
-  std::uint64_t TransferSize = 0;  // bytes, as the search found them
-  std::uint64_t SentCount = 0;     // bytes of the current load sent, or save taken, so far
+  std::uint64_t TransferSize = 0;       // bytes, as the search found them
+  std::uint64_t SentCount = 0;          // bytes of the current load sent so far
+  std::uint64_t ReceivedCount = 0;      // bytes of the current save written so far
+  std::uint32_t TransferStartTick = 0;  // when the load or save was answered, for the log
 
   Listing DirListing;
 
@@ -83,8 +85,13 @@ class Server {
   std::optional<std::uint8_t> ReceiveTransferReply();
 
   // Logs what the volume noted about its last action (a full disk image, a damaged
-  // one), if anything.
-  void LogVolumeNotice();
+  // one), if anything; true when it noted something.
+  bool LogVolumeNotice();
+  // Logs how far the transfer of the current state had come when it ended early
+  // (`how`: ByTheC64, ByTheLine); nothing outside a transfer.
+  void LogTransferEnd(const char* how);
+  // Milliseconds since TransferStartTick.
+  std::uint32_t TransferMs();
 
   // The listing.
   void StepDirBuild();
@@ -97,6 +104,8 @@ class Server {
   void CommandDelete(std::string argument);
   void CommandMakeDir(std::string argument);
   void CommandRename(std::string argument);
+  // The outcome of a change of drive or directory: "Serving: " and where.
+  void LogServedDir();
 
   Link& link_;
   Volume& volume_;

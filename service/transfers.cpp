@@ -9,6 +9,7 @@
 
 #include "formats/petscii_names.h"
 #include "service/captions.h"
+#include "service/outcome_lines.h"
 #include "service/received_name.h"
 #include "service/server.h"
 
@@ -58,19 +59,46 @@ void Server::StepLoadOpen() {
 
   if (found) TransferFile = volume_.OpenRead(entry);
   if (!found || !TransferFile) {
-    LogVolumeNotice();
+    const bool noted = LogVolumeNotice();
+    if (!found) {
+      panel_.LogLine(ShortText("File not found: " + CurrentName));
+    } else if (!noted) {
+      panel_.LogLine(ShortText("Can't open file: " + CurrentName));
+    }
     link_.SendStatus(stOpenError);
     State = ssIdle;
     return;
   }
+  TransferStartTick = link_.Clock().GetTickCount();
   AnswerReady(ssLoadWaitReply);
 }
 
-void Server::LogVolumeNotice() {
-  if (const std::string notice = volume_.TakeNotice(); !notice.empty()) {
-    panel_.LogLine(ShortText(notice));
+bool Server::LogVolumeNotice() {
+  const std::string notice = volume_.TakeNotice();
+  if (!notice.empty()) panel_.LogLine(ShortText(notice));
+  return !notice.empty();
+}
+
+void Server::LogTransferEnd(const char* how) {
+  switch (State) {
+    case ssLoadWaitReply:
+    case ssLoadSendBlock:
+      panel_.LogLine(EndedLine(how, SentCount, TransferSize));
+      break;
+    case ssDirWaitReply:
+    case ssDirSendBlock:
+      panel_.LogLine(EndedLine(how, DirListing.ListingPos, DirListing.ListingLength));
+      break;
+    case ssSaveReceive:
+    case ssSaveAck:
+      panel_.LogLine(EndedLine(how, ReceivedCount, std::nullopt));
+      break;
+    default:
+      break;
   }
 }
+
+std::uint32_t Server::TransferMs() { return link_.Clock().GetTickCount() - TransferStartTick; }
 
 void Server::AnswerReady(ServerState next) {
   link_.SendStatus(stOk);
@@ -86,6 +114,7 @@ std::optional<std::uint8_t> Server::ReceiveTransferReply() {
 
   // The C64 starting a new request ends the transfer whatever else is wrong with it.
   if (reply.Type == ptAttention) {
+    LogTransferEnd(ByTheC64);
     AbandonTransfer();
     State = ssIdle;
   }
@@ -108,6 +137,7 @@ void Server::StepLoadWaitReply() {
       link_.SendPacket();
       break;
     case stAbort:
+      LogTransferEnd(ByTheC64);
       TransferFile.reset();
       State = ssIdle;
       break;
@@ -126,6 +156,7 @@ void Server::StepLoadSendBlock() {
   if (count == 0) {
     link_.SendStatus(stEndOfFile);
     TransferFile.reset();
+    if (!link_.Interrupted()) panel_.LogLine(TransferLine("Sent", SentCount, TransferMs()));
     State = ssIdle;
     return;
   }
@@ -140,7 +171,7 @@ void Server::StepLoadSendBlock() {
 
 void Server::StepSaveOpen() {
   PendingSave.reset();
-  SentCount = 0;
+  ReceivedCount = 0;
   const std::string name = WithoutDriveLetter(CurrentName);
   if (NamesHiddenEntry(name)) {
     panel_.LogLine(HiddenRefusal(CurrentName));
@@ -148,11 +179,15 @@ void Server::StepSaveOpen() {
     PendingSave = volume_.CreateForSave(name);
   }
   if (!PendingSave) {
-    LogVolumeNotice();
+    if (!NamesHiddenEntry(name) && !LogVolumeNotice()) {
+      panel_.LogLine(ShortText("Can't save file: " + PetsciiToHostName(CurrentName)));
+    }
     link_.SendStatus(stOpenError);
     State = ssIdle;
     return;
   }
+  ReceivedCount = 0;
+  TransferStartTick = link_.Clock().GetTickCount();
   AnswerReady(ssSaveReceive);
 }
 
@@ -167,6 +202,7 @@ void Server::StepSaveReceive() {
   const Packet& packet = link_.ReceivedPacket;
 
   if (packet.Type == ptAttention) {
+    LogTransferEnd(ByTheC64);
     AbandonTransfer();
     State = ssIdle;
   }
@@ -186,28 +222,34 @@ void Server::StepSaveReceive() {
   switch (packet.Type) {
     case ptData:
       if (packet.Length > 0) PendingSave->Write(packet.Payload.data(), packet.Length);
-      SentCount += packet.Length;
-      panel_.SetTransferProgress(PetsciiToHostName(WithoutDriveLetter(CurrentName)), SentCount, 0);
+      ReceivedCount += packet.Length;
+      panel_.SetTransferProgress(PetsciiToHostName(WithoutDriveLetter(CurrentName)), ReceivedCount,
+                                 0);
       State = ssSaveAck;
       break;
-    case stEndOfFile:
+    case stEndOfFile: {
+      bool stored = true;
       try {
         PendingSave->Commit();
       } catch (const SaveRefused& refused) {
         // The host changed the target meanwhile; the old file stays, and serving goes on.
         panel_.LogLine(
             ShortText("Save discarded, " + std::string(refused.what()) + ": " + CurrentName));
+        stored = false;
       }
       PendingSave.reset();
       // A volume may decline a save at its end without an error ("Disk full").
-      LogVolumeNotice();
+      if (LogVolumeNotice()) stored = false;
+      if (stored) panel_.LogLine(TransferLine("Saved", ReceivedCount, TransferMs()));
       State = ssIdle;
       break;
+    }
     case stRepeat:
       panel_.LogLine("Repeat last status packet");
       link_.SendPacket();
       break;
     case stAbort:
+      LogTransferEnd(ByTheC64);
       AbandonTransfer();
       State = ssIdle;
       break;

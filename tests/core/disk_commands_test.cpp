@@ -60,13 +60,13 @@ TEST_P(DeleteCommand, Outcomes) {
     Lines gone;
     Lines kept;
   } cases[] = {
-      {"s:one.prg", kOk, {}, {"One.prg"}, {"two.prg", "games"}},
+      {"s:one.prg", kOk, {"Deleted: One.prg"}, {"One.prg"}, {"two.prg", "games"}},
       // Matched without regard to case, and only the first of several.
-      {"s:*.prg", kOk, {}, {"One.prg"}, {"two.prg", "three.prg"}},
-      {"s:t?o.prg", kOk, {}, {"two.prg"}, {"three.prg"}},
-      {"s:empty", kOk, {}, {"empty"}, {}},
+      {"s:*.prg", kOk, {"Deleted: One.prg"}, {"One.prg"}, {"two.prg", "three.prg"}},
+      {"s:t?o.prg", kOk, {"Deleted: two.prg"}, {"two.prg"}, {"three.prg"}},
+      {"s:empty", kOk, {"Deleted: empty"}, {"empty"}, {}},
       {"s:games", kDeleteError, {"Delete error: games"}, {}, {"games", "games/old.prg"}},
-      {"s:games/old.prg", kOk, {}, {"games/old.prg"}, {"games", "One.prg"}},
+      {"s:games/old.prg", kOk, {"Deleted: old.prg"}, {"games/old.prg"}, {"games", "One.prg"}},
       {"s:locked.seq", kDeleteError, {"Delete error: Locked.SEQ"}, {}, {"Locked.SEQ"}},
       {"s:missing", kDeleteError, {"File/dir not found..."}, {}, {}},
       {"s:", kDeleteError, {"File/dir not found..."}, {}, {"One.prg"}},
@@ -112,6 +112,11 @@ TEST_P(DeleteCommand, InsideSubdirectoryNeverAimsAtItselfOrItsParent) {
   EXPECT_FALSE(rig.root.Exists("sub/file"));
 }
 
+// The log's name of the directory `below` the root.
+std::string Shown(const ServerRig& rig, const std::string& below) {
+  return below.empty() ? rig.root.path.string() : (rig.root.path / below).string();
+}
+
 // --- Rename -----------------------------------------------------------------------
 
 TEST_P(RenameCommand, Outcomes) {
@@ -124,7 +129,7 @@ TEST_P(RenameCommand, Outcomes) {
   } cases[] = {
       {"r:new.prg=old.prg",
        kOk,
-       {"Renaming file old.prg to new.prg"},
+       {"Renaming file old.prg to new.prg", "Renamed: old.prg to new.prg"},
        {"new.prg:old", "taken.prg:taken"},
        {"old.prg"}},
       {"r:taken.prg=old.prg",
@@ -132,7 +137,7 @@ TEST_P(RenameCommand, Outcomes) {
        {"Renaming file old.prg to taken.prg", "Rename Error!"},
        {"old.prg:old", "taken.prg:taken"},
        {}},
-      {"r:a=b=c", kOk, {"Renaming file b=c to a"}, {"a:b=c"}, {"b=c"}},
+      {"r:a=b=c", kOk, {"Renaming file b=c to a", "Renamed: b=c to a"}, {"a:b=c"}, {"b=c"}},
       {"r:=old.prg",
        kRenameError,
        {"Renaming file old.prg to ", "Rename Error!"},
@@ -144,10 +149,14 @@ TEST_P(RenameCommand, Outcomes) {
       {"r:x=missing", kRenameError, {"Renaming file missing to x", "Rename Error!"}, {}, {"x"}},
       {"r:games/moved.prg=old.prg",
        kOk,
-       {"Renaming file old.prg to games/moved.prg"},
+       {"Renaming file old.prg to games/moved.prg", "Renamed: old.prg to games/moved.prg"},
        {"games/moved.prg:old"},
        {"old.prg"}},
-      {"r:arcade=games", kOk, {"Renaming file games to arcade"}, {"arcade/in.prg:in"}, {"games"}},
+      {"r:arcade=games",
+       kOk,
+       {"Renaming file games to arcade", "Renamed: games to arcade"},
+       {"arcade/in.prg:in"},
+       {"games"}},
       // The 0x00 mend: neither "new" nor anything else is created, "old.prg" stays.
       {"r:" + WithNul("new", "x") + "=old.prg",
        kRenameError,
@@ -219,6 +228,8 @@ TEST_P(ChangeDirCommand, Outcomes) {
     EXPECT_EQ(outcome.reply, c.reply);
     Lines log = {"Changing dir path to: " + PetsciiToHostName(c.text.substr(2))};
     if (!c.error.empty()) log.push_back("Error changing dir to: " + c.error);
+    // A change names where it led.
+    if (c.error.empty()) log.push_back("Serving: " + Shown(rig, c.end));
     EXPECT_EQ(outcome.log, log);
     EXPECT_EQ(rig.Cwd(), fs::canonical(rig.root.path / c.end));
   }
@@ -246,7 +257,10 @@ TEST_P(ChangeDriveCommand, EveryLetterLeadsToTheRoot) {
     ASSERT_TRUE(rig.volume.ChangeDir("games"));
     const Outcome outcome = rig.Command(c.text);
     EXPECT_EQ(outcome.reply, c.reply);
-    EXPECT_EQ(outcome.log, Lines{"Changing disk drive to: " + PetsciiToHostName(c.text.substr(2))});
+    const std::string argument = PetsciiToHostName(c.text.substr(2));
+    EXPECT_EQ(outcome.log, (Lines{"Changing disk drive to: " + argument,
+                                  c.reply == kOk ? "Serving: " + Shown(rig, c.end)
+                                                 : "Error changing drive to: " + argument}));
     EXPECT_EQ(rig.Cwd(), fs::canonical(rig.root.path / c.end));
   }
 }
@@ -273,7 +287,10 @@ TEST_P(MakeDirCommand, Outcomes) {
     fs::create_directories(rig.root.path / "Games");
     const Outcome outcome = rig.Command(c.text);
     EXPECT_EQ(outcome.reply, c.reply);
-    EXPECT_EQ(outcome.log, Lines{"Making directory: " + PetsciiToHostName(c.text.substr(2))});
+    const std::string name = PetsciiToHostName(c.text.substr(2));
+    EXPECT_EQ(outcome.log,
+              (Lines{"Making directory: " + name,
+                     (c.made.empty() ? "Error making directory: " : "Made directory: ") + name}));
     std::size_t entries = 0;
     for (auto it = fs::recursive_directory_iterator(rig.root.path);
          it != fs::recursive_directory_iterator(); ++it)

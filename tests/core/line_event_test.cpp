@@ -56,8 +56,9 @@ TEST_P(LineEvents, EndingTheSessionInALoadStartsOverAtIdle) {
   const Names& log = rig.Log();
   const auto closed = std::find(log.begin(), log.end(), "Connection closed");
   ASSERT_NE(closed, log.end());
-  ASSERT_NE(closed + 1, log.end());
-  EXPECT_EQ(*(closed + 1), "Waiting for command from C64...");
+  ASSERT_NE(closed + 2, log.end());
+  EXPECT_EQ(*(closed + 1), "Cut off after 255 of 600 bytes");
+  EXPECT_EQ(*(closed + 2), "Waiting for command from C64...");
   EXPECT_NE(std::find(closed, log.end(), "Sending file:$"), log.end());
 }
 
@@ -91,12 +92,93 @@ TEST(LineEventEndingServing, StopsInOrderInTheMiddleOfASave) {
 
   EXPECT_EQ(rig.Get("game.prg"), old_content);
   EXPECT_EQ(rig.Entries(), Names{"game.prg"});
-  ASSERT_GE(rig.Log().size(), 2u);
-  EXPECT_EQ(rig.Log()[rig.Log().size() - 2], "End of input");
+  ASSERT_GE(rig.Log().size(), 3u);
+  EXPECT_EQ(rig.Log()[rig.Log().size() - 3], "End of input");
+  EXPECT_EQ(rig.Log()[rig.Log().size() - 2], "Cut off after 255 bytes");
   EXPECT_EQ(rig.Log().back(), " terminated!");
   EXPECT_EQ(rig.link.panel.close_count, 1);
   // Serving ended there: the request after the event was never read.
   EXPECT_EQ(rig.link.port->Pending(), next.size());
+}
+
+}  // namespace
+}  // namespace dorvane::testing
+
+namespace dorvane::testing {
+namespace {
+
+// While the device is away nothing can come from the C64: the server waits for a
+// request again only once the line is back.
+TEST(LineDown, NoWaitForTheC64IsLoggedUntilThePortIsBack) {
+  ServedRig rig;
+  rig.Put("game.prg", Pattern(600));
+  rig.Send(Request(ptLoad, "GAME.PRG"));
+  rig.Send(StatusBytes(stOk));
+  LineEvent lost{"Port lost: /dev/ttyUSB0: hung up", true};
+  lost.LineDown = true;
+  rig.link.port->Event(lost);
+  rig.link.port->Silence(500);
+  rig.link.port->Event({"Port back: /dev/ttyUSB0", true});
+  rig.Send(Request(ptLoad, "$"));
+  rig.Send(Cat({StatusBytes(stOk), StatusBytes(stOk)}));
+  rig.Serve();
+
+  const Names& log = rig.Log();
+  const auto at = std::find(log.begin(), log.end(), "Port lost: /dev/ttyUSB0: hung up");
+  ASSERT_NE(at, log.end());
+  EXPECT_EQ(Names(at, std::min(at + 5, log.end())),
+            (Names{"Port lost: /dev/ttyUSB0: hung up", "Cut off after 255 of 600 bytes",
+                   "Port back: /dev/ttyUSB0", "Waiting for command from C64...", "Action"}));
+}
+
+// Serving stopped while the port was away, then started again: the port opened
+// anew has its line up.
+TEST(LineDown, EndsWithThePortItWasOn) {
+  ServedRig rig;
+  rig.link.link.LineDown = true;
+  rig.Serve();
+  EXPECT_EQ(rig.Log().at(1), "Waiting for command from C64...");
+}
+
+// Packets that keep arriving damaged with 0xFF among them get the port's hint once,
+// after the lines of the request they spoiled; without 0xFF, or only now and then,
+// they get none.
+TEST(DamageHint, IsGivenOnceWhenDamagedPacketsWithFFKeepComing) {
+  const Bytes with_ff = {0x01, 0xFF, 0x02};
+  const Bytes without_ff = {0x01, 0x7F, 0x02};
+  const struct Case {
+    const char* what;
+    Bytes payload;
+    int damaged;  // blocks in a row with a spoiled payload CRC
+    int hints;
+  } cases[] = {
+      {"three with FF", with_ff, 3, 1},
+      {"six with FF", with_ff, 6, 1},
+      {"two with FF", with_ff, 2, 0},
+      {"three without FF", without_ff, 3, 0},
+  };
+  const std::string hint = "the sides may disagree";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ServedRig rig;
+    rig.link.port->damage_hint = hint;
+    rig.Send(Request(ptSave, "NEW.PRG"));
+    for (int i = 0; i < c.damaged; ++i) {
+      Bytes block = PacketBytes(ptData, c.payload);
+      block.back() ^= 0x55;  // the payload's CRC
+      rig.Send(block);
+    }
+    rig.Send(PacketBytes(ptData, c.payload));
+    rig.Send(StatusBytes(stEndOfFile));
+    rig.Serve();
+
+    const Names& log = rig.Log();
+    EXPECT_EQ(std::count(log.begin(), log.end(), hint), c.hints);
+    if (c.hints > 0) {
+      const auto at = std::find(log.begin(), log.end(), hint);
+      EXPECT_EQ(*(at - 1), "Bad Received Packet");
+    }
+  }
 }
 
 }  // namespace

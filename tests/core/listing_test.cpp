@@ -259,7 +259,7 @@ TEST_P(ListingServed, NameLongerThan16CharactersIsShownAndLoadedByItsAlternateNa
                                 StatusBytes(stEndOfFile),
                                 {AttentionEcho(ptAttention)},
                                 SentFile(Pattern(30))}));
-  EXPECT_EQ(rig.Log().at(6), "Sending file:seventeen_chars_x");
+  EXPECT_EQ(rig.Log().at(7), "Sending file:seventeen_chars_x");
 }
 
 // --- Host names through the PETSCII mapping, and P00 containers ---------------------
@@ -395,7 +395,7 @@ TEST(Listing, P00FilesFromCbmconvertListByTheirNameAndTypeAndLoadWithoutTheHeade
 
   EXPECT_EQ(ListAndLoad(rig, image, loads), Cat({SentListing(image), loaded}));
   // Loaded by the inner names: the log shows the containers' host names.
-  EXPECT_EQ(rig.Log().at(6), "Sending file:hello.p00");
+  EXPECT_EQ(rig.Log().at(7), "Sending file:hello.p00");
 }
 
 }  // namespace

@@ -28,9 +28,9 @@ TEST_P(Load, SendsBlocksOf255ThenEndOfFileWithTheProgressOfEachBlock) {
                                 StatusBytes(stEndOfFile)}));
   // ssIdle's 0, the open's 0, one value per block, ssIdle's 0 again.
   EXPECT_EQ(rig.link.panel.progress, (std::vector<int>{0, 0, 36, 73, 100, 0}));
-  EXPECT_EQ(rig.Log(),
-            (Log{"Initialising port COM1", "Waiting for command from C64...", "Action",
-                 "Sending file:demo.prg", "Waiting for command from C64...", " terminated!"}));
+  EXPECT_EQ(rig.Log(), (Log{"Initialising port COM1", "Waiting for command from C64...", "Action",
+                            "Sending file:demo.prg", "Sent 700 bytes in 0.0 s",
+                            "Waiting for command from C64...", " terminated!"}));
   EXPECT_EQ(rig.link.panel.captions[1], CaptionSendingFile);
 }
 
@@ -108,7 +108,8 @@ TEST_P(Load, AnswersOpenErrorWhenNoNormalFileMatches) {
 
     EXPECT_EQ(rig.Replies(), StatusBytes(stOpenError));
     EXPECT_EQ(rig.Log().at(3), "Sending file:" + logged);
-    EXPECT_EQ(rig.Log().at(4), "Waiting for command from C64...");
+    EXPECT_EQ(rig.Log().at(4), "File not found: " + logged);
+    EXPECT_EQ(rig.Log().at(5), "Waiting for command from C64...");
   }
 }
 
@@ -163,7 +164,7 @@ TEST_P(Load, RepeatsTheLastPacketAndAnswersGarbledRepliesWithRepeat) {
   EXPECT_EQ(rig.Replies(),
             Cat({StatusBytes(stOk), first, first, StatusBytes(stRepeat), StatusBytes(stRepeat),
                  StatusBytes(stRepeat), rest, StatusBytes(stEndOfFile)}));
-  EXPECT_EQ(rig.Log().size(), 6u);  // no line for any of the repeats
+  EXPECT_EQ(rig.Log().size(), 7u);  // no line for any of the repeats, one for the end
 }
 
 TEST_P(Load, AbortOrANewRequestEndsTheLoad) {
@@ -207,7 +208,9 @@ TEST_P(Load, LogsTimeoutErrorWhenTheOpenAnswerCannotBeSent) {
   };
   rig.Serve();
   EXPECT_EQ(rig.Log().at(4), "Timeout Error");
-  EXPECT_EQ(rig.Log().at(5), "Waiting for command from C64...");  // the stAbort was still read
+  // The stAbort was still read.
+  EXPECT_EQ(rig.Log().at(5), "Aborted by the C64 after 0 of 3 bytes");
+  EXPECT_EQ(rig.Log().at(6), "Waiting for command from C64...");
 }
 
 }  // namespace

@@ -23,9 +23,11 @@ TEST(ReadableLog, CommandsLogTheirNamesAsHostText) {
       {"s:\x5C\xC0", {"Deleting file: \u00A3\u2500", "File/dir not found..."}},
       {"r:\x5E=\x5F\x0D", {"Renaming file \u2190{0D} to \u2191", "Rename Error!"}},
       {"c:\xDB", {"Changing dir path to: \u253C", "Error changing dir to: \u253C"}},
-      {"c:c:/\xDE", {"Changing disk drive to: c:/\u03C0"}},
+      {"c:c:/\xDE", {"Changing disk drive to: c:/\u03C0", "Error changing drive to: c:/\u03C0"}},
       // Cut to 255 bytes between characters: 18 bytes of text, then 118 pound signs.
-      {"m:" + Repeat("\x5C", 200), {"Making directory: " + Repeat("\u00A3", 118)}},
+      {"m:" + Repeat("\x5C", 200),
+       {"Making directory: " + Repeat("\u00A3", 118),
+        "Error making directory: " + Repeat("\u00A3", 115)}},
   };
   for (const auto& [text, log] : cases) {
     SCOPED_TRACE(text);

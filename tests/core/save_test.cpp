@@ -32,7 +32,8 @@ TEST_P(Save, StoresExactlyTheAcknowledgedBlocksInOrder) {
   EXPECT_EQ(rig.Get("new.prg"), content);
   EXPECT_EQ(rig.Entries(), Names{"new.prg"});
   EXPECT_EQ(rig.Log().at(3), "Getting file: new.prg");
-  EXPECT_EQ(rig.Log().at(4), "Waiting for command from C64...");
+  EXPECT_EQ(rig.Log().at(4), "Saved 300 bytes in 0.0 s");
+  EXPECT_EQ(rig.Log().at(5), "Waiting for command from C64...");
 }
 
 TEST_P(Save, RefusesDamagedPacketsAndRepeatsItsLastStatus) {
@@ -56,7 +57,8 @@ TEST_P(Save, RefusesDamagedPacketsAndRepeatsItsLastStatus) {
   EXPECT_EQ(rig.Get("f"), content);
   const Names log(rig.Log().begin() + 3, rig.Log().end() - 2);
   EXPECT_EQ(log, (Names{"Getting file: f", "Bad Received Packet", "Repeat last status packet",
-                        "Repeat last status packet", "Bad Received Packet"}));
+                        "Repeat last status packet", "Bad Received Packet",
+                        "Saved 200 bytes in 1.5 s (133 bytes/s)"}));
 }
 
 TEST_P(Save, PayloadOfABlockWithADamagedHeaderIsNeverReadAsPackets) {

@@ -118,11 +118,31 @@ TEST_P(DorvanedOverLink, ServesDiskCommandsUntilTerminated) {
   const Lines lines = Server().OutLines();
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines[0].rfind("Initialising port ", 0), 0u) << lines[0];
-  EXPECT_EQ(FromFirstRequest(lines),
-            Lines({kWaiting, "Action", "Making directory: work", kWaiting, "Action",
-                   "Renaming file old.prg to new.prg", kWaiting, "Action", "Deleting file: new.prg",
-                   kWaiting, "Action", "Changing dir path to: games", kWaiting, "Action", kWaiting,
-                   "Action", "Making directory: deeper", kWaiting, " terminated!"}));
+  EXPECT_EQ(FromFirstRequest(lines), Lines({kWaiting,
+                                            "Action",
+                                            "Making directory: work",
+                                            "Made directory: work",
+                                            kWaiting,
+                                            "Action",
+                                            "Renaming file old.prg to new.prg",
+                                            "Renamed: old.prg to new.prg",
+                                            kWaiting,
+                                            "Action",
+                                            "Deleting file: new.prg",
+                                            "Deleted: new.prg",
+                                            kWaiting,
+                                            "Action",
+                                            "Changing dir path to: games",
+                                            "Serving: " + (root / "games").string(),
+                                            kWaiting,
+                                            "Action",
+                                            "Unknown disk command: cd",
+                                            kWaiting,
+                                            "Action",
+                                            "Making directory: deeper",
+                                            "Made directory: deeper",
+                                            kWaiting,
+                                            " terminated!"}));
   EXPECT_EQ(Server().ErrText(), "");
 }
 

@@ -71,16 +71,19 @@ TEST_P(PortLostTest, LostThenBackAndServingAgainWithTheOldFileIntact) {
 
   EXPECT_EQ(Contents("game.prg"), old_bytes);
   EXPECT_TRUE(PendingSaves().empty());
-  const auto lines = Server().OutLines();
-  const auto lost = std::find(lines.begin(), lines.end(), "Port lost: " + port + ": hung up");
-  ASSERT_NE(lost, lines.end());
-  ASSERT_NE(lost + 1, lines.end());
-  // Whatever was under way ended there: the server waits for a request at once.
-  EXPECT_EQ(*(lost + 1), "Waiting for command from C64...");
-
   const peer::LoadResult load = Peer().Load("game.prg");
   EXPECT_TRUE(load.Succeeded) << load.Describe();
   EXPECT_EQ(load.Data, old_bytes);
+
+  const auto lines = Server().OutLines();
+  const auto lost = std::find(lines.begin(), lines.end(), "Port lost: " + port + ": hung up");
+  const auto back = std::find(lost, lines.end(), "Port back: " + port);
+  ASSERT_NE(back, lines.end());
+  ASSERT_NE(back + 1, lines.end());
+  // Whatever was under way ended there; the server waits for a request only once
+  // the port is back.
+  EXPECT_EQ(std::find(lost, back, "Waiting for command from C64..."), back);
+  EXPECT_EQ(*(back + 1), "Waiting for command from C64...");
   const pid_t pid = Server().Pid();
   EXPECT_EQ(StopServer(), 0);
   EXPECT_FALSE(locking && HeldBy(new_lock, pid)) << "the lock outlived the server";

@@ -76,6 +76,7 @@ class ScriptedPort : public SerialPort {
     awaited_ms.push_back(longest.count());
   }
   bool TakeLineEvent(LineEvent& event) override;
+  std::string DamagedPacketsHint() const override { return damage_hint; }
 
   // Bytes still waiting on the line.
   std::size_t Pending() const;
@@ -85,6 +86,7 @@ class ScriptedPort : public SerialPort {
   int write_attempts = 0;
   int refused_writes = 0;        // write attempts that took nothing
   std::vector<long> awaited_ms;  // every AwaitInput the link asked for
+  std::string damage_hint;       // what DamagedPacketsHint tells
   // The next this many write attempts take nothing (CTS held off); negative: forever.
   // Set from on_written, it also ends the run being taken after that byte.
   int refuse_writes = 0;
