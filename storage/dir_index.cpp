@@ -1,6 +1,7 @@
 #include "storage/dir_index.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <functional>
 #include <new>
@@ -8,6 +9,7 @@
 
 #include "formats/ascii_case.h"
 #include "formats/petscii_names.h"
+#include "link/os_error.h"
 #include "storage/alternate_names.h"
 
 namespace dorvane {
@@ -146,10 +148,15 @@ bool DirIndex::Contains(std::string_view name) const {
 }
 
 void DirIndex::Add(std::string_view name, const ListedForm& form) {
-  const Id id = static_cast<Id>(at_.Size());
   const bool capitals = HoldsCapitals(name);
+  const std::size_t room_needed = name.size() * (capitals ? 2 : 1);
+  if (text_.Size() + room_needed > OffsetMask && removed_ > 0) Compact();
+  // An entry's place must fit beside its flags: a directory whose names fill more
+  // than that is refused as too large rather than indexed wrong.
+  if (text_.Size() + room_needed > OffsetMask) throw OsError(EOVERFLOW);
+  const Id id = static_cast<Id>(at_.Size());
   const std::size_t offset = text_.Size();
-  char* room = text_.Grow(name.size() * (capitals ? 2 : 1));
+  char* room = text_.Grow(room_needed);
   std::memcpy(room, name.data(), name.size());
   if (capitals) {
     for (std::size_t i = 0; i < name.size(); ++i) {
