@@ -86,6 +86,7 @@ void Server::AbandonTransfer() noexcept {
     PendingSave->Discard();
     PendingSave.reset();
   }
+  SaveFailed = false;
 }
 
 void Server::StepIdle() {
