@@ -5,7 +5,7 @@
 namespace dorvane {
 
 Link::Link(OperatorPanel& panel, TickClock& clock, PortProvider& ports)
-    : panel_(panel), clock_(clock), ports_(ports) {}
+    : Budget(panel), panel_(panel), clock_(clock), ports_(ports) {}
 
 std::unique_ptr<SerialPort> Link::OpenPort() {
   const int choice = panel_.PortChoice();
@@ -20,7 +20,9 @@ std::unique_ptr<SerialPort> Link::OpenPort() {
 
 void Link::PollLink() {
   PumpAndTakeLineEvents();
-  const auto elapsed = static_cast<std::int32_t>(clock_.GetTickCount() - StartTick);
+  const std::uint32_t now = clock_.GetTickCount();
+  Budget.Flush(now);
+  const auto elapsed = static_cast<std::int32_t>(now - StartTick);
   if (ActiveLimitMs > 0 && elapsed > ActiveLimitMs) TimedOut = true;
 }
 
@@ -29,7 +31,10 @@ void Link::PumpAndTakeLineEvents() {
   if (!PortHandle) return;
   LineEvent event;
   while (PortHandle->TakeLineEvent(event)) {
-    if (!event.LogText.empty()) panel_.LogLine(event.LogText);
+    // A connection opened and closed again and again must not fill the log.
+    if (!event.LogText.empty() && (event.EndsServing || AllowRepeated(Repeated::kLineEvent))) {
+      panel_.LogLine(event.LogText);
+    }
     if (event.EndsSession) {
       LineReset = true;
       DropBufferedInput();  // the old line's bytes: see the header

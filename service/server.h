@@ -91,6 +91,17 @@ class Server {
   // stRepeat went back); otherwise the reply's type, for the caller to act on.
   std::optional<std::uint8_t> ReceiveTransferReply();
 
+  // The idle lines a flood holds back (see LogBudget): a stray byte's "Action" and
+  // the "Waiting for command from C64..." after it, or a damaged request's lines,
+  // count as one occurrence. "Action" for the attention byte waits until the packet
+  // after it shows whether a request came or garbage.
+  void LogHeldAction();
+  // Starts holding the idle lines back.
+  void BeginQuiet();
+  // Ends it, logging the "Waiting..." line held back when a summary has come since
+  // the last one; without one, that line would only repeat it.
+  void EndQuiet();
+
   // Logs what the volume noted about its last action (a full disk image, a damaged
   // one), if anything.
   void LogVolumeNotice();
@@ -110,6 +121,9 @@ class Server {
   Link& link_;
   Volume& volume_;
   OperatorPanel& panel_;
+  bool quiet_ = false;             // a flood is being summed up: this pass's "Waiting..." held
+  bool action_held_ = false;       // "Action" for an attention byte, not yet logged
+  std::uint64_t quiet_since_ = 0;  // the budget's summaries when the quiet began
 };
 
 }  // namespace dorvane
