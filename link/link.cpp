@@ -31,8 +31,10 @@ void Link::PumpAndTakeLineEvents() {
   if (!PortHandle) return;
   LineEvent event;
   while (PortHandle->TakeLineEvent(event)) {
-    // A connection opened and closed again and again must not fill the log.
-    if (!event.LogText.empty() && (event.EndsServing || AllowRepeated(Repeated::kLineEvent))) {
+    // A connection opened and closed again and again must not fill the log; an event
+    // that leaves the session alone ("Listening on", "Port back") is always logged.
+    const bool repeatable = event.EndsSession && !event.EndsServing;
+    if (!event.LogText.empty() && (!repeatable || AllowRepeated(Repeated::kLineEvent))) {
       panel_.LogLine(event.LogText);
     }
     if (event.EndsSession) {

@@ -33,7 +33,7 @@ bool LogBudget::Allow(Repeated kind, std::uint32_t now) {
   if (k.seen && now - k.last_seen >= PeriodMs) k.logged = 0;  // the last flood is over
   k.seen = true;
   k.last_seen = now;
-  if (k.logged < FullLines) {
+  if (k.logged < FullLines(kind)) {
     ++k.logged;
     return true;
   }

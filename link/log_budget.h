@@ -1,10 +1,10 @@
 // Lines that a flood of garbage would repeat without end (damaged packets, stray
 // bytes while idle, connections opened and closed) are logged in full the first few
-// times; after that they are only counted, and every ten seconds one line sums them
-// up: "... 4,211 more damaged packets in the last 10 s". A flood is over once a kind
-// has been quiet for those ten seconds, and the next one is logged in full again.
-// So a minute of garbage writes a few dozen lines, in the window and in the journal
-// alike. A request's own lines never pass through here.
+// times (FullLines); after that they are only counted, and every ten seconds one
+// line sums them up: "... 4,211 more damaged packets in the last 10 s". A flood is
+// over once a kind has been quiet for those ten seconds, and the next one is logged
+// in full again. So a minute of garbage writes a few dozen lines, in the window and
+// in the journal alike. A request's own lines never pass through here.
 #pragma once
 
 #include <array>
@@ -22,7 +22,9 @@ enum class Repeated : std::uint8_t {
 
 class LogBudget {
  public:
-  static constexpr int FullLines = 5;               // occurrences logged at a flood's start
+  // Occurrences logged in full at a flood's start: a few stray bytes or damaged
+  // requests, and enough line events for several connections coming and going.
+  static constexpr int FullLines(Repeated kind) { return kind == Repeated::kLineEvent ? 10 : 3; }
   static constexpr std::uint32_t PeriodMs = 10000;  // one summary per period at most
 
   // Keeps the panel to log the summaries on; it must outlive the budget.
