@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "formats/cbm_disk.h"
+#include "link/os_error.h"
 #include "platform/file_size_limit.h"
 #include "storage/posix_files.h"
 #include "tests/core/served_rig.h"
@@ -228,6 +229,64 @@ TEST_P(HostFault, EndsTheRequestOnlyAndTheNextLoadIsServed) {
 
 INSTANTIATE_TEST_SUITE_P(Faults, HostFault, ::testing::ValuesIn(kFaults),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A disk that fails under a load: the first block reads, the second gives EIO.
+class FailingDiskVolume : public RefusingVolume {
+ public:
+  class OneEntry : public DirSearch {
+   public:
+    bool Next(DirEntry& entry) override {
+      if (done_) return false;
+      entry = DirEntry{};
+      entry.Name = "worn.prg";
+      entry.Size = 600;
+      done_ = true;
+      return true;
+    }
+
+   private:
+    bool done_ = false;
+  };
+  class WornFile : public ReadableFile {
+   public:
+    std::size_t Read(std::uint8_t* buffer, std::size_t count) override {
+      if (reads_++ > 0) throw OsError(EIO);
+      std::fill_n(buffer, count, 0x42);
+      return count;
+    }
+
+   private:
+    int reads_ = 0;
+  };
+  std::unique_ptr<DirSearch> FindFirst(const std::string&, int&) override {
+    return std::make_unique<OneEntry>();
+  }
+  std::unique_ptr<ReadableFile> OpenRead(const DirEntry&) override {
+    return std::make_unique<WornFile>();
+  }
+};
+
+TEST(HostFaultInALoad, AReadThatFailsIsAnErrorNotACutShortFile) {
+  LinkRig rig;
+  FailingDiskVolume volume;
+  Server server(rig.link, volume, rig.panel);
+  rig.port->Feed(Cat({Request(ptLoad, "WORN.PRG"), StatusBytes(stOk), StatusBytes(stOk)}));
+  rig.port->Feed(Request(ptLoad, "WORN.PRG"));  // served again right after
+  rig.StopWhenDrained();
+  rig.HandPortToProvider();
+  ScriptedPort& port = *static_cast<ScriptedPort*>(rig.ports.port.get());
+  server.StartServing();
+
+  const Bytes first_block = PacketBytes(ptData, Bytes(255, 0x42));
+  EXPECT_EQ(port.written, Cat({{0xEF},
+                               StatusBytes(stOk),
+                               first_block,
+                               StatusBytes(stError),
+                               {0xEF},
+                               StatusBytes(stOk)}));
+  EXPECT_NE(std::find(rig.panel.log.begin(), rig.panel.log.end(), "I/O error: sending worn.prg"),
+            rig.panel.log.end());
+}
 
 }  // namespace
 }  // namespace dorvane::testing
