@@ -82,6 +82,9 @@ int main(int argc, char** argv) {
   for (const auto& [kind, count] : tally.faults) {
     std::printf("  %s: %d\n", dorvane::bench::FaultName(kind), count);
   }
+  std::printf("host faults: %d (past a file-size limit %d, onto a full disk %d%s)\n",
+              tally.size_limited + tally.disk_full, tally.size_limited, tally.disk_full,
+              tally.full_disk_mounted ? "" : ", no tmpfs could be mounted");
   std::printf("problems: %zu\n", tally.problems.size());
   for (const std::string& problem : tally.problems) std::printf("  %s\n", problem.c_str());
   std::printf("result: %s\n", tally.problems.empty() ? "clean" : "FAILED");

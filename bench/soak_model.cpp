@@ -41,7 +41,8 @@ std::string DescribeDifference(const Bytes& expected, const std::optional<Bytes>
   return text;
 }
 
-std::vector<std::string> FileModel::Compare(const fs::path& root) const {
+std::vector<std::string> FileModel::Compare(const fs::path& root,
+                                            const std::set<std::string>& directories) const {
   std::vector<std::string> problems;
   std::set<std::string> seen;
   std::error_code error;
@@ -52,7 +53,7 @@ std::vector<std::string> FileModel::Compare(const fs::path& root) const {
     if (relative.filename().string().rfind(TempSavePrefix, 0) == 0) {
       problems.push_back("a temporary file was left behind: " + name);
     } else if (it->is_directory()) {
-      problems.push_back("a directory appeared: " + name);
+      if (directories.count(name) == 0) problems.push_back("a directory appeared: " + name);
     } else if (files_.count(name) == 0) {
       problems.push_back("a file appeared that no completed save wrote: " + name);
     } else {

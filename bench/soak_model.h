@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -29,8 +30,10 @@ class FileModel {
   std::size_t Count() const { return files_.size(); }
 
   // Everything in which `root` (searched through all its subdirectories) differs
-  // from the model, one sentence each; empty when it matches.
-  std::vector<std::string> Compare(const std::filesystem::path& root) const;
+  // from the model, one sentence each; empty when it matches. `directories` may be
+  // there (relative names); any other directory is a difference.
+  std::vector<std::string> Compare(const std::filesystem::path& root,
+                                   const std::set<std::string>& directories = {}) const;
 
  private:
   std::map<std::string, Bytes> files_;

@@ -1,7 +1,11 @@
 #include "bench/soak_runner.h"
 
+#include <sys/mount.h>
+#include <sys/resource.h>
+
 #include <chrono>
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <thread>
 
@@ -35,6 +39,20 @@ std::string AwaitContent(const fs::path& path, const Bytes& expected) {
   }
 }
 
+// A small disk for the saves that must find it full, and the file-size limit the
+// others run into. The largest random save (64 KiB) fits neither.
+constexpr const char* FullDiskSize = "size=64k";
+constexpr rlim_t SizeLimit = 16 * 1024;
+
+// Sets the server's file-size limit (RLIM_INFINITY lifts it); the server ignores
+// SIGXFSZ, so a write past it fails with EFBIG.
+bool LimitFileSize(pid_t pid, rlim_t limit) {
+  rlimit now{};
+  if (prlimit(pid, RLIMIT_FSIZE, nullptr, &now) != 0) return false;
+  now.rlim_cur = limit == RLIM_INFINITY ? now.rlim_max : std::min(limit, now.rlim_max);
+  return prlimit(pid, RLIMIT_FSIZE, &now, nullptr) == 0;
+}
+
 // The target of a save that did not complete must be as it was: the old bytes, or
 // no file at all.
 std::string UntouchedDifference(const fs::path& path, const std::optional<Bytes>& before) {
@@ -59,15 +77,33 @@ class Soak {
     fs::create_directory(Root());
   }
 
+  ~Soak() {
+    if (tally_.full_disk_mounted) umount(FullDisk().c_str());
+  }
+
   SoakTally Run() {
     ServedPeerOptions served;
     served.server_program = options_.server_program;
     served.root = Root();
     served.log_path = scene_.Path() / "server.log";
+    // Only root may mount one; elsewhere the full disk is left out.
+    if (options_.host_fault_chance > 0 && fs::create_directory(FullDisk()) &&
+        mount("tmpfs", FullDisk().c_str(), "tmpfs", 0, FullDiskSize) == 0) {
+      tally_.full_disk_mounted = true;
+    } else {
+      fs::remove(FullDisk());
+    }
     ServedPeer rig(served);
 
     const auto deadline = Clock::now() + std::chrono::duration<double>(options_.seconds);
-    while (Clock::now() < deadline) One(rig.Peer());
+    std::bernoulli_distribution host_fault(options_.host_fault_chance);
+    while (Clock::now() < deadline) {
+      if (host_fault(chance_)) {
+        HostFault(rig);
+      } else {
+        One(rig.Peer());
+      }
+    }
     Finish(rig);
     if (!tally_.problems.empty()) {
       tally_.problems.push_back("the server's log ends:\n" + LogTail(rig.Server().Log()));
@@ -79,6 +115,57 @@ class Soak {
 
  private:
   fs::path Root() const { return scene_.Path() / "root"; }
+  fs::path FullDisk() const { return Root() / "full"; }
+
+  // A save the host refuses at some block: the C64 must hear stError, the old file
+  // must stay, and nothing may be left behind.
+  void HostFault(ServedPeer& rig) {
+    const bool onto_full_disk =
+        tally_.full_disk_mounted && std::bernoulli_distribution(0.5)(chance_);
+    Bytes data;
+    data = planner_.RandomData();
+    if (onto_full_disk) {
+      data.resize(66000 + data.size() / 2, 0x5A);  // more than the disk holds
+    } else {
+      while (data.size() <= SizeLimit) data = planner_.RandomData();
+    }
+    PlannedTransfer transfer;
+    transfer.Op = Operation::kSave;
+    if (onto_full_disk) {
+      transfer.Name = "full/" + planner_.FreshName(model_.Names());
+      ++tally_.disk_full;
+    } else {
+      // Over a file that exists, now and then, to see that it stays.
+      const std::vector<std::string> names = model_.Names();
+      transfer.Name =
+          !names.empty() && std::bernoulli_distribution(0.5)(chance_)
+              ? names[std::uniform_int_distribution<std::size_t>(0, names.size() - 1)(chance_)]
+              : planner_.FreshName(names);
+      ++tally_.size_limited;
+      if (!LimitFileSize(rig.Server().Pid(), SizeLimit)) {
+        tally_.problems.push_back("cannot set the server's file-size limit");
+        return;
+      }
+    }
+    ++tally_.saves;
+    const Bytes* known = model_.Find(transfer.Name);
+    const std::optional<Bytes> before = known ? std::optional<Bytes>(*known) : std::nullopt;
+    const peer::PeerResult result = rig.Peer().Save(transfer.Name, data);
+    if (!onto_full_disk) LimitFileSize(rig.Server().Pid(), RLIM_INFINITY);
+    if (options_.verbose) {
+      std::fprintf(out_, "%s, host fault: %s\n", Describe(transfer, data.size()).c_str(),
+                   result.Succeeded ? "done" : result.Describe().c_str());
+    }
+    if (result.Succeeded || result.Status != stError) {
+      ++tally_.failed;
+      Problem(transfer, data.size(), "the C64 did not hear stError: " + result.Describe());
+    } else {
+      ++tally_.aborted;
+    }
+    const std::string difference = UntouchedDifference(Root() / transfer.Name, before);
+    if (!difference.empty())
+      Problem(transfer, data.size(), "the failed save changed the file: " + difference);
+  }
 
   void Problem(const PlannedTransfer& transfer, std::size_t size, const std::string& what) {
     tally_.problems.push_back(Describe(transfer, size) + ": " + what);
@@ -175,7 +262,11 @@ class Soak {
         tally_.problems.push_back("the final load of " + name + ": " + difference);
     }
 
-    for (const std::string& problem : model_.Compare(Root())) tally_.problems.push_back(problem);
+    const std::set<std::string> directories =
+        tally_.full_disk_mounted ? std::set<std::string>{"full"} : std::set<std::string>{};
+    for (const std::string& problem : model_.Compare(Root(), directories)) {
+      tally_.problems.push_back(problem);
+    }
   }
 
   // Every file of the model is listed by its name in capitals, and nothing else is.
@@ -184,7 +275,8 @@ class Soak {
       tally_.problems.push_back("the final listing is damaged: " + listing.Error);
       return;
     }
-    const std::size_t entries = listing.Lines.size() >= 2 ? listing.Lines.size() - 2 : 0;
+    std::size_t entries = listing.Lines.size() >= 2 ? listing.Lines.size() - 2 : 0;
+    if (tally_.full_disk_mounted && entries > 0) --entries;  // the full disk's directory
     if (entries != model_.Count()) {
       tally_.problems.push_back("the final listing shows " + std::to_string(entries) +
                                 " entries for " + std::to_string(model_.Count()) + " files");
@@ -215,6 +307,7 @@ class Soak {
   std::FILE* out_;
   TempDir scene_;
   SoakPlanner planner_;
+  std::mt19937_64 chance_{options_.seed ^ 0x9e3779b97f4a7c15ULL};
   FileModel model_;
   SoakTally tally_;
 };

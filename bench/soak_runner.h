@@ -19,6 +19,10 @@ struct SoakOptions {
   double seconds = 60;
   std::uint64_t seed = 0;
   double fault_chance = 0.5;
+  // The chance that a transfer is instead a save the host refuses: past a file-size
+  // limit set on the server for that save, or onto a full disk (a small tmpfs,
+  // where the soak may mount one).
+  double host_fault_chance = 0.1;
   bool verbose = false;  // one line per transfer
 };
 
@@ -30,7 +34,10 @@ struct SoakTally {
   int failed = 0;   // ended though it should have recovered
   int faults_applied = 0;
   std::map<peer::FaultKind, int> faults;  // applied, by kind
-  std::vector<std::string> problems;      // every mismatch, in words
+  int size_limited = 0;                   // saves past a file-size limit
+  int disk_full = 0;                      // saves onto a full disk
+  bool full_disk_mounted = false;
+  std::vector<std::string> problems;  // every mismatch, in words
 };
 
 // Runs the soak; progress goes to `out` when verbose.

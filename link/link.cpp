@@ -5,7 +5,7 @@
 namespace dorvane {
 
 Link::Link(OperatorPanel& panel, TickClock& clock, PortProvider& ports)
-    : panel_(panel), clock_(clock), ports_(ports) {}
+    : Budget(panel), panel_(panel), clock_(clock), ports_(ports) {}
 
 std::unique_ptr<SerialPort> Link::OpenPort() {
   const int choice = panel_.PortChoice();
@@ -26,7 +26,9 @@ std::unique_ptr<SerialPort> Link::OpenPort() {
 
 void Link::PollLink() {
   PumpAndTakeLineEvents();
-  const auto elapsed = static_cast<std::int32_t>(clock_.GetTickCount() - StartTick);
+  const std::uint32_t now = clock_.GetTickCount();
+  Budget.Flush(now);
+  const auto elapsed = static_cast<std::int32_t>(now - StartTick);
   if (ActiveLimitMs > 0 && elapsed > ActiveLimitMs) TimedOut = true;
 }
 
@@ -35,7 +37,14 @@ void Link::PumpAndTakeLineEvents() {
   if (!PortHandle) return;
   LineEvent event;
   while (PortHandle->TakeLineEvent(event)) {
-    if (!event.LogText.empty()) panel_.LogLine(event.LogText);
+    // A connection opened and closed again and again must not fill the log; an event
+    // that leaves the session alone ("Listening on") or tells of the device itself
+    // ("Port lost", "Port back") is always logged.
+    const bool repeatable = event.EndsSession && !event.EndsServing &&
+                            event.DevicePresence == LineEvent::Presence::Unchanged;
+    if (!event.LogText.empty() && (!repeatable || AllowRepeated(Repeated::kLineEvent))) {
+      panel_.LogLine(event.LogText);
+    }
     LineDown = event.LineDown;
     if (event.DevicePresence != LineEvent::Presence::Unchanged) {
       panel_.SetPortLost(event.DevicePresence == LineEvent::Presence::Lost ? PortName : "");

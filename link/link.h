@@ -17,6 +17,7 @@
 #include <string>
 #include <utility>
 
+#include "link/log_budget.h"
 #include "link/operator_panel.h"
 #include "link/port_provider.h"
 #include "link/serial_port.h"
@@ -110,8 +111,18 @@ class Link {
   // instead of reading its payload as new packets. Leaves LinkTimeoutMs at 1000.
   void DiscardUntilQuiet(std::uint16_t quiet_ms, int max_bytes = MaxPacketLength * 4);
 
+  // --- Lines a flood repeats -----------------------------------------------------
+
+  // Whether an occurrence of `kind` may be logged in full now; false when the
+  // budget only counts it (see LogBudget). Line events pass through it too.
+  bool AllowRepeated(Repeated kind) { return Budget.Allow(kind, clock_.GetTickCount()); }
+  // Logs the summaries of what the budget counted: those due, or with `all` every one.
+  // PollLink logs the due ones by itself.
+  void FlushRepeated(bool all) { Budget.Flush(clock_.GetTickCount(), all); }
+
   // --- State, for the whole run -------------------------------------------------
 
+  LogBudget Budget;
   std::unique_ptr<SerialPort> PortHandle;
   std::string PortName;
   // Why the last OpenPort found no port, as the provider tells it; empty otherwise.

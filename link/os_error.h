@@ -1,6 +1,7 @@
-// The error raised when the operating system refuses something that ends serving:
-// configuring the opened port, reading or writing a transfer file, a listing whose
-// directory search cannot start. The front end shows its text to the operator.
+// The error raised when the operating system refuses something: configuring the
+// opened port, which ends serving and whose text the front end shows the operator;
+// or reading or writing a transfer file, or a listing whose directory search cannot
+// start, which the server catches and which end only that request.
 #pragma once
 
 #include <stdexcept>

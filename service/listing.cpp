@@ -5,6 +5,7 @@
 #include "formats/cbm_file_type.h"
 #include "link/os_error.h"
 #include "service/captions.h"
+#include "service/host_fault.h"
 #include "service/outcome_lines.h"
 #include "service/server.h"
 
@@ -190,7 +191,18 @@ int Listing::NextListingChunk(Packet& packet) {
 void Server::StepDirBuild() {
   panel_.SetStatusCaption(CaptionSendingDirectory);
   panel_.LogLine("Sending file:" + CurrentName);
-  DirListing.BuildListing(volume_);
+  try {
+    DirListing.BuildListing(volume_);
+  } catch (const OsError& error) {
+    // A directory the host will not let us read: the C64 hears it as a disk it
+    // cannot list, and serving goes on.
+    std::string where = volume_.CurrentDirDisplay();
+    if (where.empty() || where.back() != '/') where += '/';
+    panel_.LogLine(FaultLine(error.Code(), "listing", where));
+    link_.SendStatus(stOpenError);
+    State = ssIdle;
+    return;
+  }
   LogVolumeNotice();
   // Sent under the one-second limit the request's receipt left in force.
   AnswerReady(ssDirWaitReply);

@@ -45,6 +45,7 @@ void Server::StartServing() {
   }
 
   AbandonTransfer();
+  link_.FlushRepeated(true);
   panel_.SetStartEnabled(true);
   panel_.LogLine(" terminated!");
   panel_.CloseMainWindow();
@@ -92,45 +93,96 @@ void Server::AbandonTransfer() noexcept {
     PendingSave->Discard();
     PendingSave.reset();
   }
+  SaveFailed = false;
 }
 
 void Server::StepIdle() {
   panel_.SetStatusCaption(CaptionWaiting);
   // While the line is down nothing can come: the event that brings it back starts
   // this step over, and the line is logged then.
-  if (!link_.LineDown) panel_.LogLine("Waiting for command from C64...");
+  if (!quiet_ && !link_.LineDown) panel_.LogLine("Waiting for command from C64...");
   panel_.SetProgressPosition(0);
   panel_.SetProgressEnabled(false);
 
-  link_.LinkTimeoutMs = 0;
+  // While a flood is summed up, a second without a byte is looked for: once the
+  // summary is out, a fresh "Waiting..." shows that the server waits.
+  link_.LinkTimeoutMs = quiet_ ? OneSecondMs : 0;
   AttentionByte = link_.ReadByte();
   if (link_.Interrupted()) return;
-  panel_.LogLine("Action");
+  if (link_.TimedOut) {
+    // Quiet now; the summary comes at the end of its period, this line after it.
+    if (!link_.Budget.Holding(Repeated::kStrayByte) &&
+        !link_.Budget.Holding(Repeated::kDamagedPacket)) {
+      EndQuiet();
+    }
+    return;
+  }
+  if (AttentionByte == ptAttention) {
+    action_held_ = true;
+  } else if (link_.AllowRepeated(Repeated::kStrayByte)) {
+    EndQuiet();
+    panel_.LogLine("Action");
+  } else {
+    BeginQuiet();
+  }
 
   link_.LinkTimeoutMs = OneSecondMs;
   link_.WriteByte(AttentionEcho(AttentionByte));
-  if (AttentionByte == ptAttention && !link_.TimedOut) State = ssHeader;
+  if (AttentionByte != ptAttention) return;
+  if (link_.TimedOut) {
+    LogHeldAction();
+    return;
+  }
+  State = ssHeader;
+}
+
+void Server::LogHeldAction() {
+  if (!action_held_) return;
+  action_held_ = false;
+  EndQuiet();
+  panel_.LogLine("Action");
+}
+
+void Server::BeginQuiet() {
+  if (quiet_) return;
+  quiet_ = true;
+  quiet_since_ = link_.Budget.Summaries();
+}
+
+void Server::EndQuiet() {
+  if (!quiet_) return;
+  quiet_ = false;
+  if (link_.Budget.Summaries() != quiet_since_) panel_.LogLine("Waiting for command from C64...");
 }
 
 void Server::StepHeader() {
   link_.LinkTimeoutMs = OneSecondMs;
   link_.ReceivePacket();
-  if (link_.Interrupted()) return;
+  if (link_.Interrupted()) return LogHeldAction();
   const Packet& packet = link_.ReceivedPacket;
-  if (packet.HeaderCrcError || link_.TimedOut) {
-    if (packet.HeaderCrcError) panel_.LogLine("Header CRC error!!");
-    if (link_.TimedOut) panel_.LogLine("TimeOut error");
-    State = ssIdle;
-    return;
-  }
   const bool is_request =
       packet.Type == ptLoad || packet.Type == ptSave || packet.Type == ptCommand;
-  if (is_request && packet.PayloadCrcError) {
-    // A damaged name could load, overwrite or delete the wrong file: the request is
-    // refused like one with a bad header, and the C64 starts over.
-    panel_.LogLine("Payload CRC error!!");
+  // A damaged name could load, overwrite or delete the wrong file: a request whose
+  // payload fails is refused like one with a bad header, and the C64 starts over.
+  const bool damaged_name = is_request && packet.PayloadCrcError;
+  if (packet.HeaderCrcError || link_.TimedOut || damaged_name) {
     State = ssIdle;
+    if (!action_held_ || link_.AllowRepeated(Repeated::kDamagedPacket)) {
+      LogHeldAction();
+      if (packet.HeaderCrcError) panel_.LogLine("Header CRC error!!");
+      if (link_.TimedOut) panel_.LogLine("TimeOut error");
+      if (!packet.HeaderCrcError && !link_.TimedOut) panel_.LogLine("Payload CRC error!!");
+    } else {
+      action_held_ = false;
+      BeginQuiet();
+    }
     return;
+  }
+  // A sound packet that is no request may still be garbage: "Action" waits on. A
+  // request after a flood finds its summary logged before its own lines.
+  if (is_request) {
+    if (quiet_) link_.FlushRepeated(true);
+    LogHeldAction();
   }
   switch (packet.Type) {
     case ptLoad:

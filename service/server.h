@@ -29,15 +29,16 @@ class Server {
   // The work of the Start button: opens the chosen port and serves until
   // StopRequested is seen after a step, then enables Start, logs " terminated!" and
   // closes the main window. Returns early, logging "Can't initialize port ", when
-  // the port cannot be opened. An error raised inside a step (OsError) leaves it
-  // uncaught; an unfinished save has been discarded by then.
+  // the port cannot be opened. A fault of the host's file system ends only the
+  // request it happened in (see host_fault.h); an error of the port (OsError raised
+  // by the line) still ends serving, an unfinished save discarded by then.
   void StartServing();
 
   // One pass: the step of the current state.
   void Step();
 
   // Ends whatever transfer the loop leaves behind: closes a file being loaded and
-  // discards an unfinished save, so its target stays as it was.
+  // discards an unfinished save, so its target stays as it was; a failed save ends.
   void AbandonTransfer() noexcept;
 
   // --- State, for the whole run -------------------------------------------------
@@ -50,6 +51,9 @@ class Server {
   // The one open transfer: a file being loaded, or a save being received.
   std::unique_ptr<ReadableFile> TransferFile;
   std::unique_ptr<PendingFile> PendingSave;
+  // The host refused a block of the save under way: its data is gone, and every
+  // further block is answered with stError until the C64 ends the save.
+  bool SaveFailed = false;
   std::uint64_t TransferSize = 0;       // bytes, as the search found them
   std::uint64_t SentCount = 0;          // bytes of the current load sent so far
   std::uint64_t ReceivedCount = 0;      // bytes of the current save written so far
@@ -73,6 +77,11 @@ class Server {
   void StepSaveOpen();
   void StepSaveReceive();
   void StepSaveAck();
+  // Drops the save after the host refused its data (`code`, an errno value) and
+  // logs why; the C64 hears stError for this block and every later one.
+  void FailSave(int code);
+  // A packet of a save that has failed: blocks get stError, an end drops the save.
+  void AnswerFailedSave(const Packet& packet);
 
   // Shared by loads, saves and the listing.
   // Answers stOk to a request whose transfer is ready and moves on to `next`; a
@@ -83,6 +92,17 @@ class Server {
   // nothing when the step is over (the operator stopped, or the reply was damaged and
   // stRepeat went back); otherwise the reply's type, for the caller to act on.
   std::optional<std::uint8_t> ReceiveTransferReply();
+
+  // The idle lines a flood holds back (see LogBudget): a stray byte's "Action" and
+  // the "Waiting for command from C64..." after it, or a damaged request's lines,
+  // count as one occurrence. "Action" for the attention byte waits until the packet
+  // after it shows whether a request came or garbage.
+  void LogHeldAction();
+  // Starts holding the idle lines back.
+  void BeginQuiet();
+  // Ends it, logging the "Waiting..." line held back when a summary has come since
+  // the last one; without one, that line would only repeat it.
+  void EndQuiet();
 
   // Logs what the volume noted about its last action (a full disk image, a damaged
   // one), if anything; true when it noted something.
@@ -110,6 +130,9 @@ class Server {
   Link& link_;
   Volume& volume_;
   OperatorPanel& panel_;
+  bool quiet_ = false;             // a flood is being summed up: this pass's "Waiting..." held
+  bool action_held_ = false;       // "Action" for an attention byte, not yet logged
+  std::uint64_t quiet_since_ = 0;  // the budget's summaries when the quiet began
 };
 
 }  // namespace dorvane

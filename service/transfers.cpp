@@ -2,13 +2,17 @@
 // In a load the C64 fetches every block with its stOk; in a save the server answers
 // every written block with stOk. A save lands in a temporary file that replaces the
 // target only when the C64 ends it with stEndOfFile, so an aborted save never costs
-// the C64 user the file that was there before.
+// the C64 user the file that was there before. A block the host refuses (a full
+// disk, a file-size limit) is answered with stError instead, and so is every later
+// one: the save is over, the old file stays, and serving goes on.
 #include <algorithm>
 #include <cmath>
 #include <string>
 
 #include "formats/petscii_names.h"
+#include "link/os_error.h"
 #include "service/captions.h"
+#include "service/host_fault.h"
 #include "service/outcome_lines.h"
 #include "service/received_name.h"
 #include "service/server.h"
@@ -149,8 +153,17 @@ void Server::StepLoadWaitReply() {
 void Server::StepLoadSendBlock() {
   link_.LinkTimeoutMs = OneSecondMs;
   Packet& block = link_.OutgoingPacket;
-  const std::size_t count =
-      TransferFile ? TransferFile->Read(block.Payload.data(), MaxPayloadLength) : 0;
+  std::size_t count = 0;
+  try {
+    count = TransferFile ? TransferFile->Read(block.Payload.data(), MaxPayloadLength) : 0;
+  } catch (const OsError& error) {
+    // Ending with stEndOfFile would pass a cut-short file off as whole.
+    panel_.LogLine(FaultLine(error.Code(), "sending", CurrentName));
+    TransferFile.reset();
+    link_.SendStatus(stError);
+    State = ssIdle;
+    return;
+  }
   block.Length = static_cast<std::uint8_t>(count);
 
   if (count == 0) {
@@ -172,6 +185,7 @@ void Server::StepLoadSendBlock() {
 void Server::StepSaveOpen() {
   PendingSave.reset();
   ReceivedCount = 0;
+  SaveFailed = false;
   const std::string name = WithoutDriveLetter(CurrentName);
   if (NamesHiddenEntry(name)) {
     panel_.LogLine(HiddenRefusal(CurrentName));
@@ -192,11 +206,13 @@ void Server::StepSaveOpen() {
 }
 
 void Server::StepSaveReceive() {
-  if (!PendingSave) {  // no save under way: nothing to receive into
+  if (!PendingSave && !SaveFailed) {  // no save under way: nothing to receive into
     State = ssIdle;
     return;
   }
-  link_.LinkTimeoutMs = 0;
+  // A save that failed waits for the C64's next packet no longer than any other
+  // byte of the link: a C64 that gave up on hearing stError says nothing more.
+  link_.LinkTimeoutMs = SaveFailed ? OneSecondMs : 0;
   link_.ReceivePacket();
   if (link_.Interrupted()) return;
   const Packet& packet = link_.ReceivedPacket;
@@ -206,6 +222,7 @@ void Server::StepSaveReceive() {
     AbandonTransfer();
     State = ssIdle;
   }
+  if (SaveFailed) return AnswerFailedSave(packet);
   // A damaged block is refused like a damaged header: writing it would put
   // corrupted bytes into the file while the C64 believes it saved them.
   const bool damaged_data = packet.Type == ptData && packet.PayloadCrcError;
@@ -221,10 +238,14 @@ void Server::StepSaveReceive() {
   }
   switch (packet.Type) {
     case ptData:
-      if (packet.Length > 0) PendingSave->Write(packet.Payload.data(), packet.Length);
-      ReceivedCount += packet.Length;
-      panel_.SetTransferProgress(PetsciiToHostName(WithoutDriveLetter(CurrentName)), ReceivedCount,
-                                 0);
+      try {
+        if (packet.Length > 0) PendingSave->Write(packet.Payload.data(), packet.Length);
+        ReceivedCount += packet.Length;
+        panel_.SetTransferProgress(PetsciiToHostName(WithoutDriveLetter(CurrentName)),
+                                   ReceivedCount, 0);
+      } catch (const OsError& error) {
+        FailSave(error.Code());
+      }
       State = ssSaveAck;
       break;
     case stEndOfFile: {
@@ -235,6 +256,11 @@ void Server::StepSaveReceive() {
         // The host changed the target meanwhile; the old file stays, and serving goes on.
         panel_.LogLine(
             ShortText("Save discarded, " + std::string(refused.what()) + ": " + CurrentName));
+        stored = false;
+      } catch (const OsError& error) {
+        // The C64 expects no answer to its end, so only the log can tell; the
+        // temporary file is gone and the target as it was.
+        panel_.LogLine(FaultLine(error.Code(), "saving", PetsciiToHostName(CurrentName)));
         stored = false;
       }
       PendingSave.reset();
@@ -259,8 +285,42 @@ void Server::StepSaveReceive() {
 }
 
 void Server::StepSaveAck() {
-  link_.SendStatus(stOk);
+  link_.SendStatus(SaveFailed ? stError : stOk);
   State = ssSaveReceive;
+}
+
+void Server::FailSave(int code) {
+  panel_.LogLine(FaultLine(code, "saving", PetsciiToHostName(CurrentName)));
+  if (PendingSave) PendingSave->Discard();
+  PendingSave.reset();
+  LogVolumeNotice();
+  SaveFailed = true;
+}
+
+void Server::AnswerFailedSave(const Packet& packet) {
+  if (link_.TimedOut) {  // silent past the limit: the C64 has given the save up
+    AbandonTransfer();
+    State = ssIdle;
+    return;
+  }
+  // Whatever a damaged block held is refused like a sound one; its payload must not
+  // be read as packets.
+  if (packet.HeaderCrcError) link_.DiscardUntilQuiet(OneSecondMs);
+  switch (packet.HeaderCrcError ? ptData : packet.Type) {
+    case ptData:
+      State = ssSaveAck;
+      break;
+    case stRepeat:
+      link_.SendPacket();  // the last status again: stError
+      break;
+    case stEndOfFile:
+    case stAbort:
+      AbandonTransfer();
+      State = ssIdle;
+      break;
+    default:
+      break;
+  }
 }
 
 }  // namespace dorvane

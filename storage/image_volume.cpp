@@ -30,13 +30,20 @@ class MemoryFile : public ReadableFile {
 };
 
 // A save into the image: the data gathers in memory, and only its end touches the
-// host, through a PendingFile opened when the save began.
+// host, through a PendingFile opened when the save began. Data beyond the room the
+// disk had at the start is refused as a full disk refuses it, so the C64 hears of
+// it at that block rather than never.
 class ImageSave : public PendingFile {
  public:
-  ImageSave(ImageVolume& volume, const CbmName& name, std::unique_ptr<PendingFile> host)
-      : volume_(volume), name_(name), host_(std::move(host)) {}
+  ImageSave(ImageVolume& volume, const CbmName& name, std::size_t room,
+            std::unique_ptr<PendingFile> host)
+      : volume_(volume), name_(name), room_(room), host_(std::move(host)) {}
   ~ImageSave() override { Discard(); }
   void Write(const std::uint8_t* data, std::size_t count) override {
+    if (data_.size() + count > room_) {
+      Discard();
+      throw OsError(ENOSPC);
+    }
     if (data_.size() + count > MaxSaveBytes) {
       overflowed_ = true;
       return;
@@ -55,6 +62,7 @@ class ImageSave : public PendingFile {
  private:
   ImageVolume& volume_;
   CbmName name_;
+  std::size_t room_;  // bytes the disk can take for this file
   std::unique_ptr<PendingFile> host_;
   std::vector<std::uint8_t> data_;
   bool overflowed_ = false;
@@ -305,15 +313,20 @@ std::unique_ptr<ReadableFile> ImageVolume::OpenRead(const DirEntry& entry) {
 
 std::unique_ptr<PendingFile> ImageVolume::CreateForSave(const std::string& name) {
   CbmName stored;
-  if (!KeepUp() || !Writable() || name.find('/') != std::string::npos || !ToCbmName(name, stored)) {
+  if (!KeepUp()) return nullptr;
+  if (disk_ && write_protected_) notice_ = "Write protected: " + display_;
+  if (!Writable() || name.find('/') != std::string::npos || !ToCbmName(name, stored)) {
     return nullptr;
   }
-  if (const std::optional<CbmDirEntry> existing = SlotNamed(name); existing && existing->Locked()) {
-    return nullptr;
-  }
+  const std::optional<CbmDirEntry> existing = SlotNamed(name);
+  if (existing && existing->Locked()) return nullptr;
   std::unique_ptr<PendingFile> host = writer_ ? writer_() : nullptr;
   if (!host) return nullptr;
-  return std::make_unique<ImageSave>(*this, stored, std::move(host));
+  // The file it replaces gives its sectors back.
+  CbmDisk emptied = *disk_;
+  if (existing) emptied.Scratch(*existing);
+  const auto room = static_cast<std::size_t>(std::max(emptied.FreeBlocks(), 0)) * 254;
+  return std::make_unique<ImageSave>(*this, stored, room, std::move(host));
 }
 
 void ImageVolume::FinishSave(const CbmName& name, const std::vector<std::uint8_t>& data,

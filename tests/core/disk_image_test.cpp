@@ -295,7 +295,7 @@ TEST(DiskImage, AbortStopAndDiskFullLeaveTheImageByteForByte) {
     EXPECT_EQ(rig.Get("game.d64"), GameDisk()) << c.what;
     EXPECT_EQ(rig.Entries(), Names{"game.d64"}) << c.what;
     const bool logged =
-        std::find(rig.Log().begin(), rig.Log().end(), "Disk full") != rig.Log().end();
+        std::find(rig.Log().begin(), rig.Log().end(), "Disk full: saving big") != rig.Log().end();
     EXPECT_EQ(logged, c.disk_full) << c.what;
   }
   // One block less fits exactly.

@@ -282,6 +282,20 @@ TEST(PeerSave, RefusedCreateReportsOpenError) {
   EXPECT_EQ(rig.port.written, rig.server.Expected());
 }
 
+TEST(PeerSave, ABlockTheServerCannotKeepFailsTheSaveAndAbortsIt) {
+  PeerRig rig;
+  const Bytes file = Pattern(600, 2);
+  rig.server.Then(kAttention, kEcho)
+      .Then(PacketBytes(ptSave, kHelloPrg), StatusBytes(stOk))
+      .Then(PacketBytes(ptData, Slice(file, 0, 255)), StatusBytes(stOk))
+      .Then(PacketBytes(ptData, Slice(file, 255, 255)), StatusBytes(stError))
+      .Then(StatusBytes(stAbort), {});
+  const auto result = rig.Peer().Save("hello.prg", file);
+  EXPECT_FALSE(result.Succeeded);
+  EXPECT_EQ(result.Describe(), "error (stError)");
+  EXPECT_EQ(rig.port.written, rig.server.Expected());
+}
+
 TEST(PeerCommand, SendsTheTextInPetsciiAndReportsTheStatus) {
   struct Case {
     const char* text;

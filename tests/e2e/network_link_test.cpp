@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -174,14 +175,18 @@ TEST_F(OverTcp, AConnectionThatGoesAwayEndsOnlyItsOwnSession) {
   EXPECT_EQ(StopServer(), 0);
 
   // Every connection was heard and each but the last one closed, by its client or
-  // by the next; one that failed under a write is closed with the reason.
-  std::size_t from = 0, closed = 0;
+  // by the next; one that failed under a write is closed with the reason. So many
+  // in a row are a flood: after the first few the log only counts them.
+  std::size_t from = 0, closed = 0, counted = 0;
+  const std::regex summary("\\.\\.\\. ([0-9]+) more line events? in the last [0-9]+ s");
   for (const std::string& line : Server().OutLines()) {
     from += line.rfind("Connection from 127.0.0.1:", 0) == 0;
     closed += line.rfind("Connection closed", 0) == 0;
+    std::smatch match;
+    if (std::regex_match(line, match, summary)) counted += std::stoul(match[1].str());
   }
-  EXPECT_EQ(from, std::size(cases) + 2);
-  EXPECT_EQ(closed, std::size(cases) + 1);
+  EXPECT_GE(from, closed);
+  EXPECT_EQ(from + closed + counted, 2 * std::size(cases) + 3);
 }
 
 TEST_F(OverTcp, Ip232CarriesEveryByteAndDtrDroppedEndsTheSave) {

@@ -215,6 +215,12 @@ PeerResult C64Peer::Save(std::string_view name, std::span<const std::uint8_t> da
           ++stats_.RepeatsSent;
           if (!SendTransfer(StatusPacket(stRepeat), result)) return result;
         }
+      } else if (rx == Rx::kPacket && packet.Length == 0 && packet.Type > stOk) {
+        // The server could not keep the block (stError: a full disk): the save has
+        // failed, and we end it as an abort, the server's old file kept.
+        result.Status = packet.Type;
+        WriteInTransfer(StatusPacket(stAbort), result);
+        return result;
       } else {
         GiveUp(result, PeerError::kProtocol,
                "unexpected packet of type " + Hex2(packet.Type) + " after a block", true);
