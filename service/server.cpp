@@ -1,7 +1,9 @@
 #include "service/server.h"
 
 #include "formats/petscii_names.h"
+#include "link/os_error.h"
 #include "service/captions.h"
+#include "service/host_fault.h"
 #include "service/outcome_lines.h"
 #include "service/received_name.h"
 
@@ -26,7 +28,16 @@ void Server::StartServing() {
 
   try {
     do {
-      Step();
+      try {
+        Step();
+      } catch (const OsError& error) {
+        // A fault of the host that no step answered more closely: it ends the
+        // request under way, never serving (the port's own faults come as line
+        // events, not as errors).
+        panel_.LogLine(FaultLine(error.Code(), "serving", "the request"));
+        AbandonTransfer();
+        State = ssIdle;
+      }
       // After the step's own lines, as the link noticed it during them.
       if (const std::string hint = link_.TakeDamageHint(); !hint.empty()) panel_.LogLine(hint);
       if (link_.LineReset) {

@@ -190,7 +190,14 @@ void Server::StepSaveOpen() {
   if (NamesHiddenEntry(name)) {
     panel_.LogLine(HiddenRefusal(CurrentName));
   } else if (!HoldsNul(name)) {
-    PendingSave = volume_.CreateForSave(name);
+    try {
+      PendingSave = volume_.CreateForSave(name);
+    } catch (const OsError& error) {
+      panel_.LogLine(FaultLine(error.Code(), "saving", PetsciiToHostName(name)));
+      link_.SendStatus(stOpenError);
+      State = ssIdle;
+      return;
+    }
   }
   if (!PendingSave) {
     if (!NamesHiddenEntry(name) && !LogVolumeNotice()) {

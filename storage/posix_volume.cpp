@@ -267,6 +267,19 @@ bool PosixVolume::FollowToFile(HeldDir& dir, std::string& name) {
   return false;
 }
 
+namespace {
+
+// The file a save writes into; a host that refuses it (a directory the server may
+// not write, a full disk) raises the error, so that the log can say why.
+std::unique_ptr<PendingFile> CreatedOrThrow(const SaveTarget& target) {
+  errno = 0;
+  std::unique_ptr<PendingFile> file = CreatePendingFile(target);
+  if (!file) throw OsError(errno != 0 ? errno : EIO);
+  return file;
+}
+
+}  // namespace
+
 std::unique_ptr<PendingFile> PosixVolume::CreateForSave(const std::string& name) {
   if (HoldsNul(name)) return nullptr;
   std::string_view dir_part, last;
@@ -283,7 +296,7 @@ std::unique_ptr<PendingFile> PosixVolume::CreateForSave(const std::string& name)
   if (!tree_.FindName(dir, last, real, error)) {
     target.dir = dir.fd.Get();
     target.name = host;
-    return CreatePendingFile(target);
+    return CreatedOrThrow(target);
   }
   // A save replaces what a load of the name sends: in a P00 container, the data
   // after its header. The container keeps its host name and its header as it was.
@@ -304,8 +317,8 @@ std::unique_ptr<PendingFile> PosixVolume::CreateForSave(const std::string& name)
   target.mode = st.st_mode;
   target.uid = st.st_uid;
   target.gid = st.st_gid;
-  std::unique_ptr<PendingFile> file = CreatePendingFile(target);
-  if (file && container) file->Write(header.data(), header.size());
+  std::unique_ptr<PendingFile> file = CreatedOrThrow(target);
+  if (container) file->Write(header.data(), header.size());
   return file;
 }
 

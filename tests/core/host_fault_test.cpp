@@ -154,6 +154,20 @@ const Fault kFaults[] = {
      {{"locked/secret.prg", Pattern(9)}},
      false,
      true},
+    {"a_directory_the_server_may_not_write",
+     {[](ServedRig& rig) -> std::string {
+       rig.MakeDir("ro");
+       rig.Put("ro/x.prg", Pattern(9));
+       fs::permissions(rig.root, fs::perms(0755));
+       fs::permissions(rig.Path("ro"), fs::perms(0755));
+       return "";
+     }},
+     Request(ptSave, "RO/X.PRG"),
+     StatusBytes(stOpenError),
+     "Permission denied: saving ro/x.prg",
+     {{"ro/x.prg", Pattern(9)}},
+     false,
+     true},
     {"a_read_only_image",
      {[](ServedRig& rig) -> std::string {
        rig.Put("game.d64", EmptyDisk());
@@ -286,6 +300,30 @@ TEST(HostFaultInALoad, AReadThatFailsIsAnErrorNotACutShortFile) {
                                StatusBytes(stOk)}));
   EXPECT_NE(std::find(rig.panel.log.begin(), rig.panel.log.end(), "I/O error: sending worn.prg"),
             rig.panel.log.end());
+}
+
+// A volume whose new directories meet a failing disk: no step answers that fault
+// on its own, and it still ends only the request.
+class FailingMakeDirVolume : public RefusingVolume {
+ public:
+  bool MakeDir(const std::string&) override { throw OsError(EIO); }
+};
+
+TEST(HostFaultInACommand, EndsTheCommandAndTheNextRequestIsServed) {
+  LinkRig rig;
+  FailingMakeDirVolume volume;
+  Server server(rig.link, volume, rig.panel);
+  rig.port->Feed(Request(ptCommand, "m:new"));
+  rig.port->Feed(Request(ptLoad, "GONE.PRG"));
+  rig.StopWhenDrained();
+  rig.HandPortToProvider();
+  ScriptedPort& port = *static_cast<ScriptedPort*>(rig.ports.port.get());
+  server.StartServing();
+
+  EXPECT_EQ(port.written, Cat({{0xEF}, {0xEF}, StatusBytes(stOpenError)}));
+  EXPECT_NE(std::find(rig.panel.log.begin(), rig.panel.log.end(), "I/O error: serving the request"),
+            rig.panel.log.end());
+  EXPECT_EQ(rig.panel.log.back(), " terminated!");
 }
 
 }  // namespace
