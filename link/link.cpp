@@ -1,6 +1,7 @@
 #include "link/link.h"
 
 #include "link/crc8.h"
+#include "link/os_error.h"
 
 namespace dorvane {
 
@@ -31,6 +32,22 @@ void Link::PollLink() {
   const auto elapsed = static_cast<std::int32_t>(now - StartTick);
   if (ActiveLimitMs > 0 && elapsed > ActiveLimitMs) TimedOut = true;
 }
+
+namespace {
+
+// Calls the port: whatever it raises is a fault of the line.
+template <typename Call>
+auto OnTheLine(Call&& call) {
+  try {
+    return call();
+  } catch (const LineError&) {
+    throw;
+  } catch (const OsError& error) {
+    throw LineError(error.Code());
+  }
+}
+
+}  // namespace
 
 void Link::PumpAndTakeLineEvents() {
   panel_.PumpEvents();
@@ -77,9 +94,10 @@ std::uint8_t Link::ReadByte() {
     // A byte after the line ended the session belongs to the next one: left unread.
     if (LineReset) break;
     if (ActiveLimitMs == 0 && IdleWaitMs > 0 && !Interrupted() && PortHandle) {
-      panel_.AwaitInput(*PortHandle, std::chrono::milliseconds(IdleWaitMs));
+      OnTheLine([&] { panel_.AwaitInput(*PortHandle, std::chrono::milliseconds(IdleWaitMs)); });
     }
-    const std::size_t got = PortHandle ? PortHandle->ReadSome(input_.data(), input_.size()) : 0;
+    const std::size_t got = OnTheLine(
+        [&] { return PortHandle ? PortHandle->ReadSome(input_.data(), input_.size()) : 0; });
     if (got > 0) {
       input_next_ = 1;
       input_end_ = got < input_.size() ? got : input_.size();
@@ -101,7 +119,8 @@ void Link::WriteBytes(const std::uint8_t* data, std::size_t count) {
   while (sent < count) {
     PollLink();
     if (TimedOut || Interrupted()) return;
-    const std::size_t took = PortHandle ? PortHandle->WriteSome(data + sent, count - sent) : 0;
+    const std::size_t took = OnTheLine(
+        [&] { return PortHandle ? PortHandle->WriteSome(data + sent, count - sent) : 0; });
     if (took > 0) {
       sent += took < count - sent ? took : count - sent;
       StartTick = clock_.GetTickCount();  // progress: the wait for the rest starts now

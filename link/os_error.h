@@ -20,6 +20,14 @@ class OsError : public std::runtime_error {
   int code_;
 };
 
+// A fault of the port itself while it serves (the device, the connection). Its
+// text is an OsError's; unlike a fault of the host's files, which ends only the
+// request it hit, it ends serving.
+class LineError : public OsError {
+ public:
+  using OsError::OsError;
+};
+
 // The text of an OsError for `code`, also used where the error is only logged.
 std::string OsErrorText(int code);
 

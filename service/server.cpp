@@ -30,10 +30,11 @@ void Server::StartServing() {
     do {
       try {
         Step();
+      } catch (const LineError&) {
+        throw;  // the port itself failed: serving ends
       } catch (const OsError& error) {
         // A fault of the host that no step answered more closely: it ends the
-        // request under way, never serving (the port's own faults come as line
-        // events, not as errors).
+        // request under way, never serving.
         panel_.LogLine(FaultLine(error.Code(), "serving", "the request"));
         AbandonTransfer();
         State = ssIdle;

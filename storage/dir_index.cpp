@@ -329,7 +329,9 @@ void DirIndex::PrepareGroups() {
   // on both sides); plain entries among themselves are neighbours in listing order.
   std::unordered_map<std::string, std::vector<Id>> groups;
   for (Id id : mapped_) groups[Key(id)].push_back(id);
-  for (auto& [key, group] : groups) {
+  for (auto& entry : groups) {
+    const std::string& key = entry.first;
+    std::vector<Id>& group = entry.second;
     Probe(key, [&](Id i) {
       if (!IsMapped(i)) group.push_back(i);
       return false;
