@@ -1,5 +1,7 @@
 #include "link/log_budget.h"
 
+#include "link/grouped_count.h"
+
 #include <string>
 
 namespace dorvane {
@@ -14,15 +16,6 @@ constexpr Noun Nouns[] = {
     {"stray byte while idle", "stray bytes while idle"},
     {"line event", "line events"},
 };
-
-// 4211 as "4,211".
-std::string WithCommas(std::uint64_t value) {
-  std::string digits = std::to_string(value);
-  for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) {
-    digits.insert(static_cast<std::size_t>(at), 1, ',');
-  }
-  return digits;
-}
 
 }  // namespace
 
@@ -55,7 +48,7 @@ void LogBudget::Summarise(Repeated kind, std::uint32_t now) {
   const Noun& noun = Nouns[Index(kind)];
   // Whole seconds, rounded up: a flood of a moment still reads "in the last 1 s".
   const std::uint32_t seconds = (now - k.first_counted + 999) / 1000;
-  panel_.LogLine("... " + WithCommas(k.counted) + " more " +
+  panel_.LogLine("... " + GroupedCount(k.counted) + " more " +
                  (k.counted == 1 ? noun.one : noun.many) + " in the last " +
                  std::to_string(seconds == 0 ? 1 : seconds) + " s");
   k.counted = 0;

@@ -9,16 +9,6 @@ std::string Counted(std::uint64_t count, const char* one, const char* many) {
 
 }  // namespace
 
-std::string GroupedCount(std::uint64_t count) {
-  const std::string digits = std::to_string(count);
-  std::string grouped;
-  for (std::size_t i = 0; i < digits.size(); ++i) {
-    if (i > 0 && (digits.size() - i) % 3 == 0) grouped += ',';
-    grouped += digits[i];
-  }
-  return grouped;
-}
-
 std::string TransferLine(const std::string& verb, std::uint64_t bytes, std::uint32_t elapsed_ms) {
   // Tenths of a second, rounded to the nearest.
   const std::uint64_t tenths = (static_cast<std::uint64_t>(elapsed_ms) + 50) / 100;

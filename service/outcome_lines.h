@@ -6,10 +6,9 @@
 #include <optional>
 #include <string>
 
-namespace dorvane {
+#include "link/grouped_count.h"
 
-// "12,345": a count with a comma between each group of three digits.
-std::string GroupedCount(std::uint64_t count);
+namespace dorvane {
 
 // "Sent 12,345 bytes in 1.1 s (11,200 bytes/s)" with `verb` "Sent" or "Saved". A
 // transfer that took no measurable time has no rate.

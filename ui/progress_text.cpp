@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "link/grouped_count.h"
+
 namespace dorvane {
 
 namespace {
@@ -10,14 +12,6 @@ namespace {
 // A speed measured over less time than this says more about the first block's
 // moment than about the line.
 constexpr std::uint32_t ShortestMeasureMs = 500;
-
-std::string Grouped(std::uint64_t value) {
-  std::string digits = std::to_string(value);
-  for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) {
-    digits.insert(static_cast<std::size_t>(at), ",");
-  }
-  return digits;
-}
 
 std::string Speed(double bytes_per_second) {
   char text[32];
@@ -48,7 +42,7 @@ std::string TransferText(const std::string& name, std::uint64_t done, std::uint6
     const std::uint64_t percent = std::min<std::uint64_t>(done * 100 / total, 100);
     text += "  " + std::to_string(percent) + "%";
   } else {
-    text += "  " + Grouped(done) + (done == 1 ? " byte" : " bytes");
+    text += "  " + GroupedCount(done) + (done == 1 ? " byte" : " bytes");
   }
   if (elapsed_ms < ShortestMeasureMs || done == 0) return text;
   const double speed = static_cast<double>(done) * 1000.0 / elapsed_ms;
