@@ -3,11 +3,14 @@
 // "name: value", with its target where it has one.
 #include <unistd.h>
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "bench/measurements.h"
 #include "bench/server_process.h"
@@ -17,7 +20,7 @@ namespace {
 using dorvane::bench::BenchSetup;
 
 constexpr const char* Usage =
-    "Usage: dorvane-bench [--quick] [--scale] [--server PATH] [--window PATH]\n"
+    "Usage: dorvane-bench [--quick] [--scale [N]] [--server PATH] [--window PATH]\n"
     "Measures dorvaned over pseudo-terminals and loopback TCP: the turnaround after\n"
     "each stOk of a load, load and save throughput unthrottled and over a 115200-baud\n"
     "cable, the system calls and processor time per block, the idle processor share,\n"
@@ -27,7 +30,8 @@ constexpr const char* Usage =
     "directories of 1,000 to 100,000 files.\n"
     "\n"
     "  --quick         smaller transfers and a shorter idle spell, no large directories\n"
-    "  --scale         only the directories of 1,000 to 1,000,000 files\n"
+    "  --scale [N]     only the directories of 1,000 to 1,000,000 files, or only the one\n"
+    "                  of N files\n"
     "  --server PATH   the dorvaned to measure (default: the one beside this program)\n"
     "  --window PATH   the window program to measure (default: the one beside this\n"
     "                  program, if there is one; --window none leaves it out)\n";
@@ -105,11 +109,19 @@ int main(int argc, char** argv) {
   if (::access(setup.window_program.c_str(), X_OK) != 0) setup.window_program.clear();
   bool quick = false;
   bool scale_only = false;
+  int scale_entries = 0;  // 0: every size
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--quick") == 0) {
       quick = true;
     } else if (std::strcmp(argv[i], "--scale") == 0) {
       scale_only = true;
+      if (i + 1 < argc && std::isdigit(static_cast<unsigned char>(argv[i + 1][0]))) {
+        scale_entries = std::atoi(argv[++i]);
+        if (scale_entries <= 0) {
+          std::fprintf(stderr, "dorvane-bench: --scale %s: not a number of files\n", argv[i]);
+          return 2;
+        }
+      }
     } else if (std::strcmp(argv[i], "--server") == 0 && i + 1 < argc) {
       setup.server_program = argv[++i];
     } else if (std::strcmp(argv[i], "--window") == 0 && i + 1 < argc) {
@@ -217,7 +229,9 @@ int main(int argc, char** argv) {
   // large one, "$" looks at no more entries than it lists, and a change by another
   // program costs what it changes. Filling them takes a while: a quick run leaves
   // them out, and only --scale goes to a million, where the disk has room for it.
-  for (const int entries : {1000, 10000, 100000, 1000000}) {
+  std::vector<int> sizes = {1000, 10000, 100000, 1000000};
+  if (scale_entries > 0) sizes = {scale_entries};
+  for (const int entries : sizes) {
     if (quick && !scale_only) break;
     if (entries >= 1000000 && !scale_only) break;
     if (entries >= 1000000 && !RoomForFiles(entries)) {
@@ -237,6 +251,7 @@ int main(int argc, char** argv) {
         Figure((label + "_first_listing_ms").c_str(), scale.first_listing_ms, 2);
         Figure((label + "_readdir_ms").c_str(), scale.readdir_ms, 2);
         Target((label + "_listing_ms").c_str(), scale.listing_ms, 2, listing_target, true);
+        Figure((label + "_listed_stat_ms").c_str(), scale.listed_stat_ms, 2);
         Target((label + "_exact_load_ms").c_str(), scale.exact_load_ms, 2, 1, true);
         if (long_names) Figure((label + "_alternate_load_ms").c_str(), scale.alternate_load_ms, 2);
         Target((label + "_new_name_save_ms").c_str(), scale.new_name_save_ms, 2, 1, true);

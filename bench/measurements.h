@@ -118,9 +118,12 @@ PacedFigures MeasurePacedImageLoad(const BenchSetup& setup);
 // Answer times (request sent to the server's first answer, best of the runs) in a
 // directory of `entries` files, half of them with long names when `long_names`.
 struct ScaleFigures {
-  double first_listing_ms = 0;   // the first "$", of a directory just filled and never read
-  double readdir_ms = 0;         // the kernel's own reading of that directory, for comparison
-  double listing_ms = 0;         // "$", best of three
+  double first_listing_ms = 0;  // the first "$", of a directory just filled and never read
+  double readdir_ms = 0;        // the kernel's own reading of that directory, for comparison
+  double listing_ms = 0;        // "$", best of three
+  // The kernel's own stat() of each name that "$" shows, best of three: the floor
+  // under any listing, which must tell each entry's size.
+  double listed_stat_ms = 0;
   double exact_load_ms = 0;      // a load by an exact name
   double alternate_load_ms = 0;  // a load by an 8.3 alternate name (long names only)
   double new_name_save_ms = 0;   // a save under a name the directory does not hold yet
