@@ -234,13 +234,7 @@ void DirNamesCache::CatchUpWithChanges() {
   }
 }
 
-std::shared_ptr<DirIndex> DirNamesCache::Get(int dir, int& error) {
-  struct stat st;
-  if (sys::Stat(dir, &st) != 0) {
-    error = errno;
-    return nullptr;
-  }
-  CatchUpWithChanges();
+DirNamesCache::Kept* DirNamesCache::Current(const struct stat& st) {
   for (std::size_t i = 0; i < kept_.size(); ++i) {
     Kept& kept = kept_[i];
     if (kept.dev != st.st_dev || kept.ino != st.st_ino) continue;
@@ -252,12 +246,31 @@ std::shared_ptr<DirIndex> DirNamesCache::Get(int dir, int& error) {
       LookAgain(kept);
       kept.mtime = st.st_mtim;
       kept.ctime = st.st_ctim;
-      return kept.index;
+      return &kept;
     }
-    if (kept.watch < 0 && same_times) return kept.index;
+    if (kept.watch < 0 && same_times) return &kept;
     Drop(i);
-    break;
+    return nullptr;
   }
+  return nullptr;
+}
+
+std::shared_ptr<DirIndex> DirNamesCache::GetWatched(int dir) {
+  struct stat st;
+  if (sys::Stat(dir, &st) != 0) return nullptr;
+  CatchUpWithChanges();
+  const Kept* kept = Current(st);
+  return kept != nullptr && kept->watch >= 0 ? kept->index : nullptr;
+}
+
+std::shared_ptr<DirIndex> DirNamesCache::Get(int dir, int& error) {
+  struct stat st;
+  if (sys::Stat(dir, &st) != 0) {
+    error = errno;
+    return nullptr;
+  }
+  CatchUpWithChanges();
+  if (const Kept* kept = Current(st)) return kept->index;
   Kept kept;
   kept.watch = Watch(dir);
   auto index = std::make_shared<DirIndex>();

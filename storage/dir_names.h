@@ -41,6 +41,9 @@ class DirNamesCache {
   // The index handed out stays as it is while it is held: a change that arrives
   // meanwhile makes the cache read the directory afresh next time.
   std::shared_ptr<DirIndex> Get(int dir, int& error);
+  // The index of `dir` only if one is kept and its watch has told of every change
+  // up to now, so that a name it lacks is not there; never reads the directory.
+  std::shared_ptr<DirIndex> GetWatched(int dir);
 
   // A change of our own in a directory: an index without a watch to tell of it is
   // dropped, and the changes are applied to the others.
@@ -68,6 +71,9 @@ class DirNamesCache {
   };
   // Applies the changes the watch has seen since the last look.
   void CatchUpWithChanges();
+  // The index kept for the directory described by `st` while it is still good
+  // (one gone stale is dropped); nullptr when there is none.
+  Kept* Current(const struct stat& st);
   void Apply(std::size_t kept, std::uint32_t mask, std::string_view name);
   // Reads the headers of new containers again that did not show when they came.
   void LookAgain(Kept& kept);

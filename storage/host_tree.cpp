@@ -214,13 +214,22 @@ bool HostTree::FindName(const HeldDir& dir, std::string_view name, std::string& 
   error = ENOENT;
   if (!IsPlainName(name)) return false;
   const std::string exact = PetsciiToHostName(name);
-  struct stat st;
-  if (sys::StatAt(dir.fd.Get(), exact.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+  // Where the watch keeps the index up to date, it answers alone: asking the kernel
+  // for a name that is not there means searching a large directory on the disk.
+  std::shared_ptr<DirIndex> names = names_.GetWatched(dir.fd.Get());
+  if (names && names->Contains(exact)) {
     real = exact;
     return true;
   }
-  const std::shared_ptr<DirIndex> names = Names(dir, error);
-  if (!names) return false;
+  if (!names) {
+    struct stat st;
+    if (sys::StatAt(dir.fd.Get(), exact.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+      real = exact;
+      return true;
+    }
+    names = Names(dir, error);
+    if (!names) return false;
+  }
   DirIndex::Id id = 0;
   const bool found =
       names->FindFolded(exact, id) || names->FindAlternate(name, id) || names->FindListed(name, id);

@@ -50,8 +50,9 @@ class HostTree {
   // regard to case, then the entry whose alternate name it is, then the entry that
   // lists as it (a host name read back through the mapping, or the C64 name inside
   // a P00 container). `real` gets the entry's own name. False with ENOENT when
-  // nothing answers; an exact name costs one system call whatever the size of the
-  // directory.
+  // nothing answers. Whatever the size of the directory, an exact name costs one
+  // system call, and in a directory whose index a watch keeps up to date no name
+  // costs a search of the directory on the disk.
   bool FindName(const HeldDir& dir, std::string_view name, std::string& real, int& error);
 
   // The directory's index: its names in listing order with their alternates (kept,

@@ -41,12 +41,15 @@ std::string RandomSuffix();
 class PosixPendingFile : public PendingFile {
  public:
   // `temp_name` is empty for a file with no name yet.
-  PosixPendingFile(int fd, UniqueFd dir, std::string temp_name, SaveTarget target)
+  PosixPendingFile(int fd, UniqueFd dir, std::string temp_name, SaveTarget target,
+                   std::shared_ptr<SpareFile> spare, bool from_spare)
       : fd_(fd),
         dir_(std::move(dir)),
         temp_name_(std::move(temp_name)),
         unnamed_(temp_name_.empty()),
-        target_(std::move(target)) {}
+        target_(std::move(target)),
+        spare_(std::move(spare)),
+        from_spare_(from_spare) {}
   ~PosixPendingFile() override { Discard(); }
   PosixPendingFile(const PosixPendingFile&) = delete;
   PosixPendingFile& operator=(const PosixPendingFile&) = delete;
@@ -73,6 +76,8 @@ class PosixPendingFile : public PendingFile {
 
   void Commit() override {
     if (fd_ < 0) throw OsError(EBADF);
+    // A spare was made before the save began; an empty save never wrote to it.
+    if (from_spare_) futimens(fd_, nullptr);
     if (fsync(fd_) != 0) Fail(errno);
     // The host may have made the target read-only while the C64 was saving: it is
     // protected as it would have been at the open. (A directory put in its place
@@ -100,6 +105,7 @@ class PosixPendingFile : public PendingFile {
     // Data and name are in place: a failing close can no longer lose them.
     close(fd);
     SyncDirectory();
+    if (spare_) spare_->Prepare(dir_.Get());
   }
 
   void Discard() noexcept override {
@@ -166,6 +172,8 @@ class PosixPendingFile : public PendingFile {
   bool unnamed_;
   SaveTarget target_;
   FileStamp* guard_ = nullptr;
+  std::shared_ptr<SpareFile> spare_;
+  bool from_spare_;
 };
 
 // Unnamed files need the kernel's O_TMPFILE and /proc to name them by their
@@ -198,15 +206,42 @@ std::unique_ptr<ReadableFile> ReadableFromFd(int fd) {
   return std::make_unique<PosixReadableFile>(fd);
 }
 
-std::unique_ptr<PendingFile> CreatePendingFile(const SaveTarget& target) {
+void SpareFile::Prepare(int dir) noexcept {
+  struct stat st;
+  if (!CanNameUnnamedFiles() || sys::Stat(dir, &st) != 0) return;
+  if (file_.Valid() && st.st_dev == dev_ && st.st_ino == ino_) return;
+  file_.Reset(sys::OpenAt(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
+  if (!file_.Valid()) return;
+  // Locked as every pending file is, so that RemoveLeftovers passes over it once
+  // it has a hidden name.
+  [[maybe_unused]] const int locked = flock(file_.Get(), LOCK_EX | LOCK_NB);
+  dev_ = st.st_dev;
+  ino_ = st.st_ino;
+}
+
+int SpareFile::Take(int dir) noexcept {
+  if (!file_.Valid()) return -1;
+  struct stat st;
+  // The directory may have been removed, or made read-only, since the spare was
+  // made there: then a save must be refused at its start, as without one.
+  if (sys::Stat(dir, &st) != 0 || st.st_dev != dev_ || st.st_ino != ino_ || st.st_nlink == 0 ||
+      faccessat(dir, ".", W_OK, AT_EACCESS) != 0) {
+    return -1;
+  }
+  return file_.Release();
+}
+
+std::unique_ptr<PendingFile> CreatePendingFile(const SaveTarget& target,
+                                               std::shared_ptr<SpareFile> spare) {
   UniqueFd dir(fcntl(target.dir, F_DUPFD_CLOEXEC, 0));
   if (!dir.Valid()) return nullptr;
   const mode_t mode = target.exists ? (target.mode & 0777) : 0666;
   // Both ways let the kernel apply the umask to 0666 itself, as for any newly
   // created file; the named way uses O_EXCL with our own random names.
-  int fd = -1;
+  int fd = spare ? spare->Take(dir.Get()) : -1;
+  const bool from_spare = fd >= 0;
   std::string temp_name;
-  if (CanNameUnnamedFiles()) {
+  if (fd < 0 && CanNameUnnamedFiles()) {
     fd = sys::OpenAt(dir.Get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
     // A file system without unnamed files says so in one of these ways.
     if (fd < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return nullptr;
@@ -219,7 +254,9 @@ std::unique_ptr<PendingFile> CreatePendingFile(const SaveTarget& target) {
   }
   if (fd < 0) return nullptr;
   // Held until the file is gone or renamed: RemoveLeftovers passes over it.
-  [[maybe_unused]] const int locked = flock(fd, LOCK_EX | LOCK_NB);
+  if (!from_spare) {
+    [[maybe_unused]] const int locked = flock(fd, LOCK_EX | LOCK_NB);
+  }
   if (target.exists) {
     // Best effort: only root may give a file away, and a plain user's file keeps
     // being theirs anyway.
@@ -228,7 +265,8 @@ std::unique_ptr<PendingFile> CreatePendingFile(const SaveTarget& target) {
     [[maybe_unused]] const int chowned = fchown(fd, target.uid, target.gid);
     [[maybe_unused]] const int chmodded = fchmod(fd, target.mode & 0777);
   }
-  return std::make_unique<PosixPendingFile>(fd, std::move(dir), std::move(temp_name), target);
+  return std::make_unique<PosixPendingFile>(fd, std::move(dir), std::move(temp_name), target,
+                                            std::move(spare), from_spare);
 }
 
 int RemoveLeftovers(int dir) {

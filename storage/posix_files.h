@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/unique_fd.h"
 #include "storage/volume.h"
 
 namespace dorvane {
@@ -28,6 +29,26 @@ struct SaveTarget {
   gid_t gid = 0;
 };
 
+// An unnamed file made ahead for the next save into one directory: in a large
+// directory on a busy disk the kernel takes from tens of microseconds to
+// milliseconds to make one, and the C64 waits for the answer to its save while it
+// does. Having no name, the spare leaves nothing behind whatever becomes of the
+// server.
+class SpareFile {
+ public:
+  // Makes one in the directory `dir` unless one is held for it. None where the file
+  // system has no unnamed files or the directory may not be written.
+  void Prepare(int dir) noexcept;
+  // The spare's descriptor, given away, when it was made in `dir` and that is still
+  // in place and may still be written; -1 otherwise.
+  int Take(int dir) noexcept;
+
+ private:
+  UniqueFd file_;
+  dev_t dev_ = 0;
+  ino_t ino_ = 0;
+};
+
 // A save to `target`, written to a file with no name (O_TMPFILE) in the target's
 // own directory, which gets a name only at the commit: a new target is linked in
 // place at once, an existing one replaced by a rename from a hidden name linked
@@ -37,7 +58,11 @@ struct SaveTarget {
 // so RemoveLeftovers tells a live save from a dead one. The directory stays held
 // from here to the commit: wherever another program moves it, the data lands in
 // it or nowhere. nullptr when the temporary file cannot be made.
-std::unique_ptr<PendingFile> CreatePendingFile(const SaveTarget& target);
+//
+// With `spare`, the file is the one it holds for the directory when there is one,
+// and after the commit it holds a new one for the next save there.
+std::unique_ptr<PendingFile> CreatePendingFile(const SaveTarget& target,
+                                               std::shared_ptr<SpareFile> spare = nullptr);
 
 // The names of the temporary files begin with this, so they are hidden.
 inline constexpr const char* PendingFilePrefix = ".dorvane-save-";

@@ -271,9 +271,10 @@ namespace {
 
 // The file a save writes into; a host that refuses it (a directory the server may
 // not write, a full disk) raises the error, so that the log can say why.
-std::unique_ptr<PendingFile> CreatedOrThrow(const SaveTarget& target) {
+std::unique_ptr<PendingFile> CreatedOrThrow(const SaveTarget& target,
+                                            std::shared_ptr<SpareFile> spare) {
   errno = 0;
-  std::unique_ptr<PendingFile> file = CreatePendingFile(target);
+  std::unique_ptr<PendingFile> file = CreatePendingFile(target, std::move(spare));
   if (!file) throw OsError(errno != 0 ? errno : EIO);
   return file;
 }
@@ -296,7 +297,7 @@ std::unique_ptr<PendingFile> PosixVolume::CreateForSave(const std::string& name)
   if (!tree_.FindName(dir, last, real, error)) {
     target.dir = dir.fd.Get();
     target.name = host;
-    return CreatedOrThrow(target);
+    return CreatedOrThrow(target, spare_);
   }
   // A save replaces what a load of the name sends: in a P00 container, the data
   // after its header. The container keeps its host name and its header as it was.
@@ -317,7 +318,7 @@ std::unique_ptr<PendingFile> PosixVolume::CreateForSave(const std::string& name)
   target.mode = st.st_mode;
   target.uid = st.st_uid;
   target.gid = st.st_gid;
-  std::unique_ptr<PendingFile> file = CreatedOrThrow(target);
+  std::unique_ptr<PendingFile> file = CreatedOrThrow(target, spare_);
   if (container) file->Write(header.data(), header.size());
   return file;
 }

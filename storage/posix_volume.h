@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "storage/host_tree.h"
+#include "storage/posix_files.h"
 #include "storage/volume.h"
 
 namespace dorvane {
@@ -58,6 +59,8 @@ class PosixVolume : public Volume {
   HostTree tree_;
   HeldDir current_;
   std::set<std::pair<dev_t, ino_t>> swept_;
+  // The unnamed file the next save into the directory of the last one writes to.
+  std::shared_ptr<SpareFile> spare_ = std::make_shared<SpareFile>();
 };
 
 }  // namespace dorvane

@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
@@ -15,6 +18,7 @@
 #include <functional>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "link/os_error.h"
@@ -416,6 +420,95 @@ TEST_F(PosixVolumeTest, NewFilesGetTheUmaskAndLandWhereTheNameSays) {
   ASSERT_EQ(stat(At("new.prg").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0644u);
   EXPECT_TRUE(LeftoverTemporaries(At("Sub")).empty());
+}
+
+// Each save leaves an unnamed file made ahead for the next one into its directory.
+// Whatever happens to the directory in between, the next save lands as it would
+// have without it: where its name says now, with its own bits and time, or refused
+// at its start where a fresh file could not be made.
+TEST_F(PosixVolumeTest, ASaveAfterAnotherLandsAsItWouldHaveAlone) {
+  struct Case {
+    const char* name;
+    std::function<void(const fs::path& root)> between;
+    bool as_user;        // the second save is made as an unprivileged user
+    const char* second;  // saved with no data
+    const char* lands;   // its file, relative to the root; nullptr when refused
+    mode_t mode;
+  };
+  const Case cases[] = {
+      {"a_new_name_beside_it", [](const fs::path&) {}, false, "box/b.prg", "box/b.prg", 0644},
+      {"over_a_file_of_its_own_bits",
+       [](const fs::path& root) {
+         std::ofstream(root / "box/old.prg") << "old";
+         fs::permissions(root / "box/old.prg", fs::perms(0600));
+       },
+       false, "box/old.prg", "box/old.prg", 0600},
+      {"into_another_directory", [](const fs::path&) {}, false, "other/c.prg", "other/c.prg", 0644},
+      // Where no link can reach from the first; skipped where it cannot be mounted.
+      {"into_another_file_system",
+       [](const fs::path& root) {
+         mount("tmpfs", (root / "other").c_str(), "tmpfs", 0, "mode=777");
+       },
+       false, "other/c.prg", "other/c.prg", 0644},
+      {"into_a_directory_put_where_it_was",
+       [](const fs::path& root) {
+         fs::rename(root / "box", root / "moved");
+         fs::create_directory(root / "box");
+       },
+       false, "box/d.prg", "box/d.prg", 0644},
+      {"into_the_directory_made_read_only",
+       [](const fs::path& root) { fs::permissions(root / "box", fs::perms(0555)); }, true,
+       "box/e.prg", nullptr, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.as_user && geteuid() != 0) continue;  // only root can act as another user
+    fs::remove_all(root_);
+    fs::create_directory(root_);
+    for (const char* dir : {"box", "other"}) {
+      fs::create_directory(At(dir));
+      fs::permissions(At(dir), fs::perms(0777));
+    }
+    struct Unmount {
+      fs::path dir;
+      ~Unmount() { umount2(dir.c_str(), MNT_DETACH); }
+    } const unmount{At("other")};
+    PosixVolume volume(root_);
+    Save(volume, "box/a.prg", "first");
+    c.between(root_);
+    // Long enough for the file system's coarse clock to tick past the spare's time.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    timespec before{};
+    clock_gettime(CLOCK_REALTIME_COARSE, &before);
+    if (c.as_user) {
+      ASSERT_EQ(seteuid(65534), 0);
+    }
+    std::unique_ptr<PendingFile> pending;
+    int refused = 0;
+    try {
+      pending = volume.CreateForSave(c.second);
+      if (pending) pending->Commit();
+    } catch (const OsError& error) {
+      refused = error.Code();
+    }
+    if (c.as_user) {
+      ASSERT_EQ(seteuid(0), 0);
+    }
+    if (c.lands == nullptr) {
+      EXPECT_EQ(refused, EACCES);
+      EXPECT_EQ(std::distance(fs::directory_iterator(At("box")), {}), 1);
+      continue;
+    }
+    ASSERT_NE(pending, nullptr) << "refused: " << refused;
+    struct stat st;
+    ASSERT_EQ(stat(At(c.lands).c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 0);
+    EXPECT_EQ(st.st_mode & 07777, c.mode);
+    EXPECT_GE(st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec,
+              before.tv_sec * 1000000000LL + before.tv_nsec);
+    EXPECT_EQ(Read(fs::exists(At("moved")) ? At("moved/a.prg") : At("box/a.prg")), "first");
+    for (const char* dir : {"box", "other"}) EXPECT_TRUE(LeftoverTemporaries(At(dir)).empty());
+  }
 }
 
 TEST_F(PosixVolumeTest, SaveThroughALinkReplacesWhatItLeadsTo) {
