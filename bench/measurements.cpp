@@ -349,15 +349,13 @@ ListingFigures MeasureListing(const BenchSetup& setup) {
     if (figures.entries != ListedFiles) {
       throw std::runtime_error("listing shows " + std::to_string(figures.entries) + " entries");
     }
-    // The turns: attention and echo, then the request and its stOk.
-    const std::vector<TimingPort::Turn>& turns = served.Timing().Turns();
-    if (turns.size() < 2) throw std::runtime_error("listing: the exchange was not seen");
-    const TimingPort::Turn& request = turns[1];
+    const TimingPort::Turn* request = RequestTurn(served.Timing().Turns());
+    if (request == nullptr) throw std::runtime_error("listing: the exchange was not seen");
     answers.push_back(
-        std::chrono::duration<double, std::milli>(request.first_answer - request.last_write)
+        std::chrono::duration<double, std::milli>(request->first_answer - request->last_write)
             .count());
     transfers.push_back(
-        std::chrono::duration<double, std::milli>(served.Timing().LastRead() - request.last_write)
+        std::chrono::duration<double, std::milli>(served.Timing().LastRead() - request->last_write)
             .count());
   }
   figures.answer_ms = Median(answers);
@@ -384,10 +382,9 @@ void WriteFullD81(const fs::path& path, const Bytes& file) {
 
 // The time from the request's last byte to the server's first answer.
 double AnswerMs(const TimingPort& timing) {
-  const std::vector<TimingPort::Turn>& turns = timing.Turns();
-  if (turns.size() < 2) throw std::runtime_error("the exchange was not seen");
-  const TimingPort::Turn& request = turns[1];
-  return std::chrono::duration<double, std::milli>(request.first_answer - request.last_write)
+  const TimingPort::Turn* request = RequestTurn(timing.Turns());
+  if (request == nullptr) throw std::runtime_error("the exchange was not seen");
+  return std::chrono::duration<double, std::milli>(request->first_answer - request->last_write)
       .count();
 }
 

@@ -15,8 +15,9 @@ bool TimingPort::ReadAttempt(std::uint8_t& byte) {
   if (!inner_.ReadAttempt(byte)) return false;
   last_read_ = now_();
   if (wrote_since_read_) {
-    turns_.push_back(Turn{last_write_, last_read_, written_tail_});
+    turns_.push_back(Turn{last_write_, last_read_, written_tail_, written_});
     wrote_since_read_ = false;
+    written_ = 0;
   }
   return true;
 }
@@ -25,6 +26,7 @@ bool TimingPort::WriteAttempt(std::uint8_t byte) {
   if (!inner_.WriteAttempt(byte)) return false;
   last_write_ = now_();
   written_tail_ = ((written_tail_ << 8) | byte) & 0xFFFFFF;
+  ++written_;
   wrote_since_read_ = true;
   return true;
 }
@@ -33,6 +35,14 @@ void TimingPort::Clear() {
   turns_.clear();
   wrote_since_read_ = false;
   written_tail_ = 0;
+  written_ = 0;
+}
+
+const TimingPort::Turn* RequestTurn(const std::vector<TimingPort::Turn>& turns) {
+  for (const TimingPort::Turn& turn : turns) {
+    if (turn.written > 1) return &turn;
+  }
+  return nullptr;
 }
 
 std::vector<double> TurnaroundsAfterOk(const std::vector<TimingPort::Turn>& turns) {

@@ -23,6 +23,7 @@ class TimingPort : public SerialPort {
     // The peer's last three bytes before the answer, oldest in the top byte: a
     // turn after an stOk status reads 0x80002F.
     std::uint32_t last_written = 0;
+    std::uint32_t written = 0;  // how many bytes the peer wrote in its turn
   };
 
   // `now` defaults to the steady clock; tests pass their own.
@@ -43,6 +44,7 @@ class TimingPort : public SerialPort {
   Nanos last_write_{};
   Nanos last_read_{};
   std::uint32_t written_tail_ = 0;
+  std::uint32_t written_ = 0;
   bool wrote_since_read_ = false;
 };
 
@@ -50,6 +52,12 @@ class TimingPort : public SerialPort {
 constexpr std::uint32_t TailOf(std::uint8_t a, std::uint8_t b, std::uint8_t c) {
   return (static_cast<std::uint32_t>(a) << 16) | (static_cast<std::uint32_t>(b) << 8) | c;
 }
+
+// The turn that answered the peer's request: the first in which it wrote more than
+// one byte. Each attention before the request is a byte alone, and there are two
+// when a byte left over from the exchange before was taken for the first one's
+// echo. nullptr when there is none.
+const TimingPort::Turn* RequestTurn(const std::vector<TimingPort::Turn>& turns);
 
 // Microseconds from each turn that followed the peer's stOk to its answer, leaving
 // out the last such turn of `turns` (whose answer ends the transfer instead of

@@ -113,5 +113,32 @@ TEST_F(TimingPortTest, OnlyTurnsAfterStOkThatBringABlockCount) {
   EXPECT_TRUE(TurnaroundsAfterOk(port.Turns()).empty());
 }
 
+// The answer to a request is timed from the request's last byte, also when a byte
+// left over from the exchange before was taken for the first attention's echo and
+// the peer asked again.
+TEST_F(TimingPortTest, TheRequestTurnIsTheFirstWithMoreThanOneByteWritten) {
+  const struct {
+    const char* name;
+    int attentions;  // each answered after 5 us
+  } cases[] = {{"one_attention", 1}, {"a_leftover_then_the_echo", 2}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    port.Clear();
+    for (int i = 0; i < c.attentions; ++i) {
+      Write({ptAttention});
+      Read({0xEF}, Nanos(5'000));
+    }
+    Write({0x01, 0x01, 0x9A, 0x24, 0x42});
+    Read({0x80, 0x00, 0x2F}, Nanos(900'000));
+    const TimingPort::Turn* request = RequestTurn(port.Turns());
+    ASSERT_NE(request, nullptr);
+    EXPECT_EQ(request->first_answer - request->last_write, Nanos(900'000));
+  }
+  port.Clear();
+  Write({ptAttention});
+  Read({0xEF}, Nanos(5'000));
+  EXPECT_EQ(RequestTurn(port.Turns()), nullptr);
+}
+
 }  // namespace
 }  // namespace dorvane::bench
