@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <random>
 #include <stdexcept>
@@ -510,6 +511,7 @@ ScaleFigures MeasureScale(const BenchSetup& setup, int entries, bool long_names)
     if (fd < 0) throw std::runtime_error(std::string("cannot create ") + name);
     ::close(fd);
   };
+  std::size_t name_bytes = 0;
   for (int i = 0; i < entries; ++i) {
     char name[64];
     if (long_names && i % 2 == 1) {
@@ -518,6 +520,7 @@ ScaleFigures MeasureScale(const BenchSetup& setup, int entries, bool long_names)
       std::snprintf(name, sizeof name, "g%06d.prg", i);
     }
     create(name);
+    name_bytes += std::strlen(name);
   }
   WriteFile(scene.Root() / "target.prg", Bytes(100, 1));
   ServedPeer served(OptionsFor(setup, scene));
@@ -573,6 +576,7 @@ ScaleFigures MeasureScale(const BenchSetup& setup, int entries, bool long_names)
   figures.added_1_listing_ms = after_adding(1);
   figures.added_1000_listing_ms = after_adding(1000);
   figures.peak_memory_mb = PeakMemoryMb(served.Server().Pid());
+  figures.names_mb = static_cast<double>(name_bytes) / (1 << 20);
   return figures;
 }
 

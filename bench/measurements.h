@@ -132,6 +132,7 @@ struct ScaleFigures {
   double added_1_listing_ms = 0;
   double added_1000_listing_ms = 0;
   double peak_memory_mb = 0;  // the server's peak resident memory (VmHWM); 0 when unknown
+  double names_mb = 0;        // the bytes of the directory's names alone
 };
 ScaleFigures MeasureScale(const BenchSetup& setup, int entries, bool long_names);
 // Whether the temporary directory's file system has room for `entries` more files
