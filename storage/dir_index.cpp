@@ -424,7 +424,10 @@ std::string_view DirIndex::AlternateAt(std::size_t position) {
 
 std::string_view DirIndex::Alternate(Id id) {
   if (id >= at_.Size() || !IsLive(id)) return {};
-  OrderThrough(live_);
+  // Those before it decide its alternate: an entry among those put in order so far
+  // needs no more of them.
+  SettleOrder();
+  if (order_.empty() || Less(order_.back(), id)) OrderThrough(live_);
   const auto it =
       std::lower_bound(order_.begin(), order_.end(), id, [this](Id a, Id b) { return Less(a, b); });
   if (it == order_.end() || *it != id) return {};
@@ -453,12 +456,31 @@ bool DirIndex::AnyFolded(std::string_view name, std::string_view except) const {
 bool DirIndex::FindAlternate(std::string_view name, Id& id) {
   const std::string folded = FoldedName(name);
   if (folded.find('~') == std::string::npos) return false;
-  AlternatesThrough(live_);
   const auto alternate_of = [this](std::uint32_t k) {
     const std::uint32_t at = alternate_at_[k];
     return std::string_view(alternates_)
         .substr(at + 1, static_cast<unsigned char>(alternates_[at]));
   };
+  if (!by_alternate_made_) {
+    // After any change of the directory the alternates start afresh. The one asked for
+    // is most often an early one among the entries put in order so far: those are
+    // worked out first, in steps, which needs no more of the order. Any other makes
+    // them all, and their sorted look-up.
+    SettleOrder();
+    std::size_t k = 0;
+    for (std::size_t through = FirstChunk;; through *= 2) {
+      AlternatesThrough(std::min(through, order_.size()));
+      for (; k < alternates_through_; ++k) {
+        if (alternate_at_[k] != NoAlternate &&
+            EqualsFolded(alternate_of(static_cast<std::uint32_t>(k)), folded)) {
+          id = order_[k];
+          return true;
+        }
+      }
+      if (through >= order_.size()) break;
+    }
+  }
+  AlternatesThrough(live_);
   const auto less = [&](std::uint32_t a, std::uint32_t b) {
     return CompareFolded(alternate_of(a), alternate_of(b)) < 0;
   };

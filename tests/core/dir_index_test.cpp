@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <random>
 #include <set>
 #include <string>
@@ -338,6 +339,42 @@ TEST(DirIndex, ALargeDirectoryListsInOrderAcrossItsChunks) {
   index.Add("aaa first", ListedForm{});
   left.push_back(Entry{"aaa first", ListedForm{}});
   ExpectAgrees(index, left, "large", 37);
+}
+
+// An alternate name is looked for first among the entries put in order so far, and
+// only then in all of them: either way it finds what the whole-directory build finds,
+// before a change and after one that moves every later alternate.
+TEST(DirIndex, AnAlternateIsFoundWithTheOrderMadeOnlyInPart) {
+  std::vector<Entry> entries;
+  DirIndex index;
+  for (int i = 0; i < 6000; ++i) {
+    char name[48];
+    std::snprintf(name, sizeof name, i % 2 == 0 ? "a rather long program name %04d" : "g%04d.prg",
+                  i);
+    entries.push_back(Entry{name, ListedForm{}});
+    index.Add(name, ListedForm{});
+  }
+  const auto expect_found_as_built = [&](const std::string& context) {
+    const model::DirNames model = ModelOf(entries);
+    for (const char* query : {"A_RATH~1", "a_rath~2000", "A_RATH~2900", "A_RATH~9999", "G~1"}) {
+      std::size_t expected = 0;
+      DirIndex::Id id = 0;
+      const bool found = model.FindAlternate(query, expected);
+      ASSERT_EQ(index.FindAlternate(query, id), found) << context << " " << query;
+      if (!found) continue;
+      EXPECT_EQ(index.Name(id), model.names[expected]) << context << " " << query;
+      EXPECT_EQ(index.Alternate(id), model.alternates[expected]) << context << " " << query;
+    }
+  };
+  DirIndex::Id id = 0;
+  ASSERT_TRUE(index.At(10, id));
+  expect_found_as_built("listed in part");
+  // One more before them all, and one fewer among them: every later ordinal moves.
+  index.Add("0 first", ListedForm{});
+  entries.push_back(Entry{"0 first", ListedForm{}});
+  ASSERT_TRUE(index.Remove("a rather long program name 0100"));
+  entries.erase(entries.begin() + 100);
+  expect_found_as_built("after a change");
 }
 
 }  // namespace
