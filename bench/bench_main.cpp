@@ -253,7 +253,11 @@ int main(int argc, char** argv) {
         Target((label + "_listing_ms").c_str(), scale.listing_ms, 2, listing_target, true);
         Figure((label + "_listed_stat_ms").c_str(), scale.listed_stat_ms, 2);
         Target((label + "_exact_load_ms").c_str(), scale.exact_load_ms, 2, 1, true);
-        if (long_names) Figure((label + "_alternate_load_ms").c_str(), scale.alternate_load_ms, 2);
+        if (long_names) {
+          Figure((label + "_alternate_load_ms").c_str(), scale.alternate_load_ms, 2);
+          Figure((label + "_added_1_alternate_load_ms").c_str(), scale.added_1_alternate_load_ms,
+                 2);
+        }
         Target((label + "_new_name_save_ms").c_str(), scale.new_name_save_ms, 2, 1, true);
         Figure((label + "_added_1_listing_ms").c_str(), scale.added_1_listing_ms, 2);
         Target((label + "_added_1000_listing_ms").c_str(), scale.added_1000_listing_ms, 2,

@@ -131,6 +131,9 @@ struct ScaleFigures {
   // of three rounds, each adding new ones.
   double added_1_listing_ms = 0;
   double added_1000_listing_ms = 0;
+  // A load by an alternate name right after another program added a file (long names
+  // only): best of three rounds.
+  double added_1_alternate_load_ms = 0;
   double peak_memory_mb = 0;  // the server's peak resident memory (VmHWM); 0 when unknown
   double names_mb = 0;        // the bytes of the directory's names alone
 };
