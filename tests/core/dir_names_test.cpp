@@ -114,24 +114,6 @@ TEST_F(DirNamesCacheTest, AWatchedDirectoryIsReadOnceAndFollowsEveryChange) {
   EXPECT_EQ(Listed(volume), Listed(fresh));
 }
 
-// Once watched, the index answers for a name without asking the kernel: it must
-// know at once what another program just made, removed or renamed.
-TEST_F(DirNamesCacheTest, AWatchedIndexKnowsAtOnceWhatAnotherProgramChanged) {
-  PosixVolume volume(root_.string());
-  Listed(volume);
-  Touch("fresh.prg");
-  ASSERT_EQ(unlink((root_ / "a rather long name 5").c_str()), 0);
-  ASSERT_EQ(rename((root_ / "a rather long name 6").c_str(), (root_ / "Moved.PRG").c_str()), 0);
-  const std::pair<const char*, bool> names[] = {
-      {"fresh.prg", true}, {"a rather long name 5", false}, {"a rather long name 6", false},
-      {"moved.prg", true}, {"a rather long name 7", true},
-  };
-  for (const auto& [name, there] : names) {
-    FileStamp stamp;
-    EXPECT_EQ(volume.StampOf(name, stamp), there) << name;
-  }
-}
-
 TEST_F(DirNamesCacheTest, AContainerSeenBeforeItsHeaderWasWrittenListsByItsInnerName) {
   // A copy creates the file first and writes it after; a request may fall between.
   PosixVolume volume(root_.string());
